@@ -1,0 +1,34 @@
+// Device registry: the one place that opens the robot's four device nodes and
+// hands the descriptors out. Handles are 0 until opened, the descriptor after a
+// successful open and -1 after a failed one; closing leaves the value alone.
+#pragma once
+
+#include <string>
+
+// Opens "<dir>/encoder_dev" read-write (blocking). Prints "fd_encoder=%d\n" and,
+// on failure, "encoder_dev can't open !!!\n". 0 on success, -1 on failure.
+int device_encoder_open();
+// Opens "<dir>/motor_dev" read-write (blocking); lines "fd_motor=%d\n" / "motor_dev can't open !!!\n".
+int device_motor_open();
+// Opens "<dir>/ttyS0" read-write, no controlling tty, non-blocking;
+// lines "fd_uss=%d\n" / "uss_dev can't open !!!\n".
+int device_uss_open();
+// Opens "<dir>/io_dev" read-only; lines "fd_io=%d\n" / "io device can't open !!!\n".
+int device_io_open();
+
+// The stored handles, unchecked.
+int device_encoder_get();
+int device_motor_get();
+int device_uss_get();
+int device_io_get();
+
+// Close the stored descriptor, ignore the result, keep the handle value; always 0.
+int device_encoder_close();
+int device_motor_close();
+int device_uss_close();
+int device_io_close();
+
+// Full path of a device node: "$TAVI_DEVICE_DIR/<name>" when the variable is
+// set and not empty, else "/dev/<name>". Lets tests and the simulator run the
+// unchanged programs against emulated nodes.
+std::string device_node_path(const char* name);

@@ -1,0 +1,13 @@
+// Odometry: the encoder running sums as distances in cm.
+#pragma once
+
+// Distance pair: cm travelled since the last reset, negative backwards.
+struct distance_pair {
+    float left;
+    float right;
+};
+
+// One encoder_get, then left = left_sum x 0.038713433 x 0.9842, right = right_sum x 0.038713433.
+void distance_get(distance_pair* out);
+// Same as encoder_reset: sums and per-period counts to 0.
+void distance_reset();

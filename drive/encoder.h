@@ -1,0 +1,21 @@
+// Encoder sampler: a background thread that asks the encoder device for the
+// wheel increments every period and publishes per-period counts and running sums.
+#pragma once
+
+#include <cstdint>
+
+// Wheel pair counts, in this order. Counts grow when a wheel turns forward.
+struct wheel_counts {
+    int32_t left;       // left count of the last sample period
+    int32_t right;      // right count of the last period (device sign already inverted)
+    int32_t left_sum;   // left counts since the last reset
+    int32_t right_sum;  // right counts since the last reset
+};
+
+// Clears all four values, then starts the sampler thread (encoder_read) by the
+// real-time recipe; prints "policy = %s, priority =%d\n" and "thread_id=%d\n".
+void encoder_create();
+// Copies the four published values, field by field, into *out.
+void encoder_get(wheel_counts* out);
+// Restarts the sums and clears the per-period counts; the sampler keeps running.
+void encoder_reset();

@@ -1,0 +1,14 @@
+// The real-time thread recipe shared by the encoder sampler, the speed loop
+// and the run controller.
+#pragma once
+
+#include <pthread.h>
+
+// Sets the calling thread to SCHED_FIFO at priority 20 (permanently), creates
+// routine with an attribute object carrying priority 20 and the argument 2,
+// stores its handle in *handle, then prints policy_format ("policy = %s,
+// priority =%d\n" or "plicy = %s, priority =%d\n") with the caller's policy
+// name ("SCHED_OTHER", "SCHED_FIFO", "SCHED_RR" or "???") and priority as read
+// back. Without the privilege for real-time scheduling the caller keeps its
+// policy, the line shows it, and the thread still starts.
+void rt_thread_create(pthread_t* handle, void* (*routine)(void*), const char* policy_format);

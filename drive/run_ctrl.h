@@ -1,0 +1,34 @@
+// Run controller: one move at a time (straight, rotation, arc, fast straight)
+// to a target in cm or degrees, steering only through the speed loop's references.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t RUN_STRAIGHT = 0;       // target cm, progress = mean of both wheels
+constexpr int32_t RUN_ROTATE = 1;         // target degrees, positive turns right
+constexpr int32_t RUN_ARC = 2;            // target cm on the left (forward) or right (backward) wheel
+constexpr int32_t RUN_FAST_STRAIGHT = 3;  // target cm, 40 cm/s over the last 45 cm
+
+// Stores mode and speed (cm/s, or deg/s for rotation) and gives the speed loop
+// its first command; prints "straight mode selected\n" or "rotae mode selected\n".
+void run_ctrl_set(int mode, float speed);
+// Sets the target (cm or degrees by mode) and clears the end flag.
+void run_ctrl_set_dist(float dist);
+// Clears the target; the end flag is unchanged.
+void run_ctrl_unset_dist();
+// Rotation deceleration gain (speed per degree left); default 0.3.
+void run_ctrl_set_Kfr(float kfr);
+// Restores the gain saved when the last run-control thread started (0 before any).
+void run_ctrl_reset_Kfr();
+// Both wheels' references to 0: the speed loop sends stop frames.
+void run_ctrl_stop();
+// Odometry back to 0.
+void run_ctrl_reset();
+// Clears the end flag and ends the running move's thread (harmless on a
+// finished move). Does not stop the wheels.
+void run_ctrl_cancel();
+// Starts a move: clears end flag and balance state, resets odometry, starts the
+// run-control thread by the real-time recipe; prints "plicy = %s, priority =%d\n".
+void run_ctrl_create();
+// 1 once the running move has ended, else 0.
+int run_ctrl_get_endflag();

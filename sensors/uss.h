@@ -1,0 +1,10 @@
+// Range query to the ultrasonic board, one channel at a time.
+#pragma once
+
+constexpr int USS_NO_ECHO = 99999;  // the board reported no valid reading
+
+// Range of channel 1..4 in cm (board reading + 20, plus the channel offset),
+// USS_NO_ECHO when the board has no reading, -1 for any other channel (the
+// port is not touched). Ends the process with status -1 when the serial port
+// did not open.
+int uss_get(int channel);

@@ -1,0 +1,17 @@
+// Thin layer over the serial handle of the ultrasonic board.
+#pragma once
+
+#include <termios.h>
+
+// Saves the port's settings into *saved, programs 9600 8N1 raw (IGNPAR;
+// B9600|CS8|CREAD|CLOCAL; VMIN 1, VTIME 0), flushes pending input, applies
+// at once. Always 0.
+int uss_set_serial_port(int fd, struct termios* saved);
+// Writes the string without its NUL in one write; 0 when all bytes went, else -1.
+int uss_put_serial_string(int fd, const char* text);
+// Writes one byte; 0 when written, else -1.
+int uss_put_serial_char(int fd, char c);
+// Waits up to 50 ms for one byte: the byte (0..255), or 0 on time-out.
+int uss_get_serial_char(int fd);
+// Applies *settings at once, then closes fd; returns the close result.
+int uss_close_serial_port(int fd, const struct termios* settings);
