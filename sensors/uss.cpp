@@ -1,0 +1,51 @@
+#include "sensors/uss.h"
+
+#include <termios.h>
+
+#include <cstdlib>
+
+#include "drive/device.h"
+#include "drive/motor.h"
+#include "sensors/uss_serial.h"
+
+namespace {
+
+constexpr int FIRST_CHANNEL = 1;
+constexpr int LAST_CHANNEL = 4;
+constexpr int NO_READING_HIGH = 255;  // high byte the board sends for "no reading"
+constexpr int SENSOR_BASE_CM = 20;    // the board counts from the transducer face
+
+// The handle used by the query in progress; fetched afresh every time.
+int fd0 = 0;
+
+// Mounting corrections per channel, added to every result of that channel.
+constexpr int channel_offset_cm[LAST_CHANNEL] = {0, 0, 0, 0};
+
+}  // namespace
+
+int uss_get(int channel) {
+    if (channel < FIRST_CHANNEL || channel > LAST_CHANNEL) {
+        return -1;
+    }
+    // The board takes the channel number itself as the request byte.
+    const char request[2] = {static_cast<char>(channel), '\0'};
+
+    fd0 = device_uss_get();
+    if (fd0 <= 0) {
+        // Without the board nothing can be aligned, so the program ends here.
+        // The wheels may be under command, so they are stopped first.
+        if (device_motor_get() > 0) {
+            motor_halt();
+        }
+        std::exit(-1);
+    }
+
+    struct termios previous;
+    uss_set_serial_port(fd0, &previous);
+    uss_put_serial_string(fd0, request);
+    int low = uss_get_serial_char(fd0);
+    int high = uss_get_serial_char(fd0);
+
+    int range = high == NO_READING_HIGH ? USS_NO_ECHO : high * 256 + low + SENSOR_BASE_CM;
+    return range + channel_offset_cm[channel - FIRST_CHANNEL];
+}
