@@ -8,7 +8,8 @@
 // Opens "<dir>/encoder_dev" read-write (blocking). Prints "fd_encoder=%d\n" and,
 // on failure, "encoder_dev can't open !!!\n". 0 on success, -1 on failure.
 int device_encoder_open();
-// Opens "<dir>/motor_dev" read-write (blocking); lines "fd_motor=%d\n" / "motor_dev can't open !!!\n".
+// Opens "<dir>/motor_dev" read-write (blocking); lines "fd_motor=%d\n" / "motor_dev can't open
+// !!!\n".
 int device_motor_open();
 // Opens "<dir>/ttyS0" read-write, no controlling tty, non-blocking;
 // lines "fd_uss=%d\n" / "uss_dev can't open !!!\n".

@@ -11,3 +11,8 @@ struct distance_pair {
 void distance_get(distance_pair* out);
 // Same as encoder_reset: sums and per-period counts to 0.
 void distance_reset();
+
+#include <cstdint>
+
+// The conversion distance_get applies to the two running sums.
+distance_pair distance_from_sums(int32_t left_sum, int32_t right_sum);

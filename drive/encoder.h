@@ -19,3 +19,15 @@ void encoder_create();
 void encoder_get(wheel_counts* out);
 // Restarts the sums and clears the per-period counts; the sampler keeps running.
 void encoder_reset();
+
+// The increments of one reply, as published: left = byte 0, right = byte 1
+// negated, both sign-extended from 8 bits.
+struct encoder_increments {
+    int32_t left;
+    int32_t right;
+};
+encoder_increments encoder_decode(uint8_t byte0, uint8_t byte1);
+
+// Ends the sampler thread and waits for it (orderly shutdown, tests). The
+// values stay as they were; encoder_create may start a sampler again.
+void encoder_stop();

@@ -17,3 +17,19 @@ void motor_send_frame2(uint8_t left, uint8_t right);
 // this process out of sending anything else, so the stop frame stays the last
 // frame on the device whatever other threads are still doing.
 void motor_halt();
+
+// Motor command byte of one wheel for motor_drive: offset (28 left, 18 right)
+// added away from 0, clamp to -127..127, sign-and-magnitude. Any int is safe.
+uint8_t motor_command_byte(int command, int dead_band);
+constexpr int MOTOR_LEFT_DEAD_BAND = 28;
+constexpr int MOTOR_RIGHT_DEAD_BAND = 18;
+
+// The four-byte frame motor_drive writes: left, right, right, right.
+void motor_frame4(int left, int right, uint8_t frame[4]);
+
+// The stop frame motor_halt writes: the four zero bytes of motor_drive(0, 0),
+// so a stream of four-byte frames stays aligned for whoever reads it.
+constexpr int MOTOR_HALT_FRAME_SIZE = 4;
+
+// 1 once motor_halt has run in this process, else 0.
+int motor_halted();

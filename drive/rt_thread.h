@@ -12,3 +12,10 @@
 // back. Without the privilege for real-time scheduling the caller keeps its
 // policy, the line shows it, and the thread still starts.
 void rt_thread_create(pthread_t* handle, void* (*routine)(void*), const char* policy_format);
+
+// The same recipe, returning pthread_create's result (0 when the thread
+// started), for callers that must know whether there is a thread to join.
+int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* policy_format);
+
+// A thread handle as the int printed in the "thread_id=%d" lines.
+int rt_thread_id_value(pthread_t handle);

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-constexpr int32_t RUN_STRAIGHT = 0;       // target cm, progress = mean of both wheels
-constexpr int32_t RUN_ROTATE = 1;         // target degrees, positive turns right
-constexpr int32_t RUN_ARC = 2;            // target cm on the left (forward) or right (backward) wheel
+constexpr int32_t RUN_STRAIGHT = 0;  // target cm, progress = mean of both wheels
+constexpr int32_t RUN_ROTATE = 1;    // target degrees, positive turns right
+constexpr int32_t RUN_ARC = 2;       // target cm on the left (forward) or right (backward) wheel
 constexpr int32_t RUN_FAST_STRAIGHT = 3;  // target cm, 40 cm/s over the last 45 cm
 
 // Stores mode and speed (cm/s, or deg/s for rotation) and gives the speed loop
@@ -32,3 +32,39 @@ void run_ctrl_cancel();
 void run_ctrl_create();
 // 1 once the running move has ended, else 0.
 int run_ctrl_get_endflag();
+
+// The per-period arithmetic of the run controller, with no thread and no
+// clock: the run-control thread reads the odometry and the move's settings,
+// calls this, and applies what it returns through the speed loop.
+
+// Memory of the balance correction over one move (both start at 0).
+struct run_ctrl_balance {
+    float diff_l_r_prev;  // left - right distance of the previous period, cm
+    float sum_diff_l_r;   // accumulated imbalance of the move, cm
+};
+
+struct run_ctrl_inputs {
+    float left;         // left distance since the reset, cm
+    float right;        // right distance since the reset, cm
+    int32_t mode;       // RUN_STRAIGHT .. RUN_FAST_STRAIGHT; other values do nothing
+    float speed;        // S: cm/s (deg/s for rotation); > 0 forward, <= 0 backward
+    float dist;         // D: target cm (degrees for rotation)
+    int32_t dist_flag;  // 1 while a target is set
+    float kfr;          // rotation deceleration gain
+};
+
+struct run_ctrl_action {
+    bool ended;      // target passed: print the imbalance, stop, raise the end flag
+    bool set;        // call vel_ctrl_set(set_left, set_right)
+    float set_left;  // cm/s
+    float set_right;
+    bool mod;        // then call vel_ctrl_mod(mod_left, mod_right)
+    float mod_left;  // cm/s
+    float mod_right;
+};
+
+// One period. Updates *balance only in periods that do not end the move.
+run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balance);
+
+// The gain in force now (rotation deceleration).
+float run_ctrl_get_Kfr();

@@ -16,3 +16,44 @@ int vel_ctrl_cancel();
 // Starts the control thread by the real-time recipe; prints
 // "plicy = %s, priority =%d\n" and "Velocity Control thread created!     thread_id=%d\n".
 void vel_ctrl_create();
+
+#include <cstdint>
+
+// The per-period arithmetic of the speed loop, with no device and no clock:
+// the control thread calls it once a period with the per-period encoder counts
+// and the references it has just read, and sends the commands it returns.
+
+// Controller memory carried from one period to the next.
+struct vel_ctrl_state {
+    float err_sum_l;   // accumulated error, cm/s, left
+    float err_sum_r;   // accumulated error, cm/s, right
+    float err_prev_l;  // error of the previous period, cm/s, left
+    float err_prev_r;  // error of the previous period, cm/s, right
+    float u_l;         // last clamped output, motor command units, left
+    float u_r;         // last clamped output, motor command units, right
+};
+
+// The references as read at the start of a period, cm/s.
+struct vel_ctrl_refs {
+    float left;       // in use (base + modification)
+    float right;      // in use
+    float left_org;   // base
+    float right_org;  // base
+};
+
+struct vel_ctrl_output {
+    float vel_l;    // measured speed, cm/s, left (count x 1.9356717 x 0.9842)
+    float vel_r;    // measured speed, cm/s, right (count x 1.9356717)
+    bool stopped;   // both base references 0: stop frame, state untouched
+    int command_l;  // motor_drive arguments, -127..127
+    int command_r;
+};
+
+// Measured speed of a wheel from its per-period count, cm/s.
+float vel_ctrl_speed_left(int32_t count);
+float vel_ctrl_speed_right(int32_t count);
+
+// One period: speeds from the counts, then (unless both base references are 0)
+// one PID step per wheel, clamp to +-127, truncation toward 0.
+vel_ctrl_output vel_ctrl_step(vel_ctrl_state* state, int32_t count_l, int32_t count_r,
+                              const vel_ctrl_refs& refs);

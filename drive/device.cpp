@@ -1,0 +1,98 @@
+#include "drive/device.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// 0 until opened, the descriptor after an open, -1 after a failed one. Written
+// on the main thread before the workers start, then only read; atomics so that
+// a late reopen from a test or tool is still not a data race.
+std::atomic<int> fd_encoder{0};
+std::atomic<int> fd_motor{0};
+std::atomic<int> fd_uss{0};
+std::atomic<int> fd_io{0};
+
+// The handle is stored before anything is printed, so the line shows exactly
+// what later users of the handle will get.
+int open_node(const char* name, int flags, std::atomic<int>* handle, const char* line,
+              const char* failure) {
+    handle->store(open(device_node_path(name).c_str(), flags), std::memory_order_relaxed);
+    int fd = handle->load(std::memory_order_relaxed);
+    printf(line, fd);
+    if (fd == -1) {
+        printf("%s", failure);
+        return -1;
+    }
+    return 0;
+}
+
+int close_node(const std::atomic<int>& handle) {
+    // The value is kept, as users of the handle expect. A handle that was
+    // never opened holds 0, which is standard input, not a device: leave it.
+    int fd = handle.load(std::memory_order_relaxed);
+    if (fd > 0) {
+        close(fd);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string device_node_path(const char* name) {
+    const char* dir = getenv("TAVI_DEVICE_DIR");
+    if (dir != nullptr && dir[0] != '\0') {
+        return std::string(dir) + "/" + name;
+    }
+    return std::string("/dev/") + name;
+}
+
+int device_encoder_open() {
+    return open_node("encoder_dev", O_RDWR, &fd_encoder, "fd_encoder=%d\n",
+                     "encoder_dev can't open !!!\n");
+}
+
+int device_motor_open() {
+    return open_node("motor_dev", O_RDWR, &fd_motor, "fd_motor=%d\n", "motor_dev can't open !!!\n");
+}
+
+int device_uss_open() {
+    // Non-blocking and never the controlling terminal: the ranging code
+    // waits with select itself, and a serial line must not hang up the program.
+    return open_node("ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK, &fd_uss, "fd_uss=%d\n",
+                     "uss_dev can't open !!!\n");
+}
+
+int device_io_open() {
+    return open_node("io_dev", O_RDONLY, &fd_io, "fd_io=%d\n", "io device can't open !!!\n");
+}
+
+int device_encoder_get() {
+    return fd_encoder.load(std::memory_order_relaxed);
+}
+int device_motor_get() {
+    return fd_motor.load(std::memory_order_relaxed);
+}
+int device_uss_get() {
+    return fd_uss.load(std::memory_order_relaxed);
+}
+int device_io_get() {
+    return fd_io.load(std::memory_order_relaxed);
+}
+
+int device_encoder_close() {
+    return close_node(fd_encoder);
+}
+int device_motor_close() {
+    return close_node(fd_motor);
+}
+int device_uss_close() {
+    return close_node(fd_uss);
+}
+int device_io_close() {
+    return close_node(fd_io);
+}

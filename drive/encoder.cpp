@@ -1,0 +1,128 @@
+#include "drive/encoder.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "drive/device.h"
+#include "drive/rt_thread.h"
+
+namespace {
+
+constexpr useconds_t PERIOD_US = 19000;
+// How long one wait for a reply lasts before the stop flag is looked at again.
+constexpr int REPLY_POLL_MS = 20;
+
+std::atomic<int32_t> encoder_left{0};
+std::atomic<int32_t> encoder_right{0};
+std::atomic<int32_t> encoder_left_sum{0};
+std::atomic<int32_t> encoder_right_sum{0};
+
+// Only the thread that creates and stops the sampler touches these two.
+pthread_t thread_id;
+bool sampler_running = false;
+std::atomic<bool> stop_requested{false};
+
+void clear_values() {
+    encoder_left_sum.store(0, std::memory_order_relaxed);
+    encoder_right_sum.store(0, std::memory_order_relaxed);
+    encoder_left.store(0, std::memory_order_relaxed);
+    encoder_right.store(0, std::memory_order_relaxed);
+}
+
+// Waits for the two reply bytes. A reply that is incomplete (read error, end of
+// file, or a lone byte) is dropped so that the period counts nothing rather
+// than a value made of half a reply. Returns false only when asked to stop.
+bool read_reply(int fd, uint8_t reply[2], bool* complete) {
+    std::size_t got = 0;
+    *complete = false;
+    while (got < 2) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, REPLY_POLL_MS);
+        if (stop_requested.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        if (ready == 0) {
+            continue;  // the device has not answered yet
+        }
+        ssize_t n = read(fd, reply + got, 2 - got);
+        if (n <= 0) {
+            return true;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    *complete = true;
+    return true;
+}
+
+void send_request(int fd) {
+    // The request byte's value means nothing to the device.
+    const uint8_t request = 0;
+    ssize_t n = write(fd, &request, 1);
+    (void)n;
+}
+
+void* encoder_read(void*) {
+    int fd = device_encoder_get();
+    send_request(fd);
+    while (!stop_requested.load(std::memory_order_relaxed)) {
+        uint8_t reply[2] = {0, 0};
+        bool complete = false;
+        if (!read_reply(fd, reply, &complete)) {
+            break;
+        }
+        encoder_increments inc =
+            complete ? encoder_decode(reply[0], reply[1]) : encoder_increments{};
+        encoder_left.store(inc.left, std::memory_order_relaxed);
+        // Ask for the next period at once, so the device counts it while this
+        // one is being published.
+        send_request(fd);
+        // Adding atomically (not load + store) means a reset from another
+        // thread is never overwritten by a sum computed before it.
+        encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
+        encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
+        encoder_right.store(inc.right, std::memory_order_relaxed);
+        usleep(PERIOD_US);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+encoder_increments encoder_decode(uint8_t byte0, uint8_t byte1) {
+    // The device counts the right wheel the other way round.
+    return {static_cast<int8_t>(byte0), -static_cast<int32_t>(static_cast<int8_t>(byte1))};
+}
+
+void encoder_create() {
+    // Two samplers on one device would split the replies between them, so a
+    // second create replaces the running sampler instead of adding one.
+    encoder_stop();
+    clear_values();
+    stop_requested.store(false, std::memory_order_relaxed);
+    sampler_running = rt_thread_start(&thread_id, encoder_read, "policy = %s, priority =%d\n") == 0;
+    printf("thread_id=%d\n", rt_thread_id_value(thread_id));
+}
+
+void encoder_get(wheel_counts* out) {
+    out->left = encoder_left.load(std::memory_order_relaxed);
+    out->right = encoder_right.load(std::memory_order_relaxed);
+    out->left_sum = encoder_left_sum.load(std::memory_order_relaxed);
+    out->right_sum = encoder_right_sum.load(std::memory_order_relaxed);
+}
+
+void encoder_reset() {
+    clear_values();
+}
+
+void encoder_stop() {
+    if (!sampler_running) {
+        return;
+    }
+    stop_requested.store(true, std::memory_order_relaxed);
+    pthread_join(thread_id, nullptr);
+    sampler_running = false;
+}

@@ -1,0 +1,53 @@
+#include "drive/rt_thread.h"
+
+#include <sched.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+const char* policy_name(int policy) {
+    switch (policy) {
+        case SCHED_OTHER:
+            return "SCHED_OTHER";
+        case SCHED_FIFO:
+            return "SCHED_FIFO";
+        case SCHED_RR:
+            return "SCHED_RR";
+        default:
+            return "???";
+    }
+}
+
+}  // namespace
+
+int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* policy_format) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    sched_param param{};
+    param.sched_priority = 20;
+    // The attribute keeps its default inherit setting, so the thread really runs
+    // with the caller's policy; switching the caller first is what makes the
+    // workers real-time when the process may do so.
+    pthread_attr_setschedparam(&attr, &param);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    int rc = pthread_create(handle, &attr, routine, reinterpret_cast<void*>(2));
+    pthread_attr_destroy(&attr);
+
+    int policy = SCHED_OTHER;
+    sched_param now{};
+    pthread_getschedparam(pthread_self(), &policy, &now);
+    printf(policy_format, policy_name(policy), now.sched_priority);
+    return rc;
+}
+
+void rt_thread_create(pthread_t* handle, void* (*routine)(void*), const char* policy_format) {
+    rt_thread_start(handle, routine, policy_format);
+}
+
+int rt_thread_id_value(pthread_t handle) {
+    // pthread_t is an unsigned long here; its low 32 bits, read as a signed
+    // int, are what a 32-bit build prints for the same handle.
+    return static_cast<int>(static_cast<uint32_t>(handle));
+}

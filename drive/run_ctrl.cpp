@@ -1,0 +1,274 @@
+#include "drive/run_ctrl.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+
+#include "drive/distance.h"
+#include "drive/rt_thread.h"
+#include "drive/vel_ctrl.h"
+
+namespace {
+
+constexpr useconds_t PERIOD_US = 19000;
+// Wheel track 28.8 cm with pi as 3.1416: cm/s of wheel speed per deg/s of turn,
+// and degrees turned per cm of left-right difference. Used exactly as tuned.
+constexpr double ROTATION_FACTOR = 0.251328;
+constexpr double ANGLE_FACTOR = 1.9894321;
+constexpr double RAMP_CM = 12.0;       // straight and arc slow down over the last 12 cm
+constexpr double CREEP_SPEED = 2.0;    // cm/s at the target
+constexpr double FAST_ZONE_CM = 45.0;  // fast straight: fixed speed over the last 45 cm
+constexpr double FAST_FINISH = 40.0;   // cm/s
+constexpr double ROTATE_ZONE = 20.0;   // degrees of rotation deceleration
+constexpr double ARC_INNER = 0.35;     // right wheel share of an arc
+constexpr double BALANCE_P = 15.5;
+constexpr double BALANCE_D = 30.0;
+
+std::atomic<int32_t> run_mode{0};
+std::atomic<float> run_speed{0.0f};
+std::atomic<float> run_dist{0.0f};
+std::atomic<int32_t> dist_flag{0};
+std::atomic<int32_t> ctrl_endflag{0};
+std::atomic<float> Kf_r{0.3f};
+std::atomic<float> Kf_r_org{0.0f};
+
+// Only the thread that creates and cancels moves touches the handle, and it
+// is joined exactly once, so a finished thread is reclaimed and never named again.
+pthread_t task_id;
+bool task_live = false;
+std::atomic<bool> stop_requested{false};
+
+// The balance memory is the thread's own; a new move starts it at zero.
+void apply_balance(double left, double right, run_ctrl_balance* b, run_ctrl_action* a) {
+    double d = left - right;
+    b->sum_diff_l_r = static_cast<float>(b->sum_diff_l_r + std::fabs(d));
+    double c = BALANCE_P * d + BALANCE_D * (d - b->diff_l_r_prev);
+    b->diff_l_r_prev = static_cast<float>(d);
+    a->mod = true;
+    a->mod_left = static_cast<float>(-c);
+    a->mod_right = static_cast<float>(c);
+}
+
+void command(run_ctrl_action* a, double left, double right) {
+    a->set = true;
+    a->set_left = static_cast<float>(left);
+    a->set_right = static_cast<float>(right);
+}
+
+// Backward straight rule, shared by modes 0 and 3: ramp from S at 12 cm
+// before the target to -2 cm/s at it. Returns false once the target is passed.
+bool straight_backward(double s, double d, double m, double* v) {
+    double e = d - m;
+    *v = s;
+    if (e > -RAMP_CM) {
+        *v = -CREEP_SPEED - (s + CREEP_SPEED) * e / RAMP_CM;
+    }
+    return !(m < d);
+}
+
+void* thread_code(void*) {
+    Kf_r_org.store(Kf_r.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    run_ctrl_balance balance{0.0f, 0.0f};
+    // The first period runs at once: the move has been set up before create.
+    while (!stop_requested.load(std::memory_order_relaxed)) {
+        distance_pair dist;
+        distance_get(&dist);
+        run_ctrl_inputs in{dist.left,
+                           dist.right,
+                           run_mode.load(std::memory_order_relaxed),
+                           run_speed.load(std::memory_order_relaxed),
+                           run_dist.load(std::memory_order_relaxed),
+                           dist_flag.load(std::memory_order_relaxed),
+                           Kf_r.load(std::memory_order_relaxed)};
+        run_ctrl_action a = run_ctrl_step(in, &balance);
+        if (a.ended) {
+            printf("sum_diff_l_r=%5.1f\n", static_cast<double>(balance.sum_diff_l_r));
+            vel_ctrl_set(0.0f, 0.0f);
+            ctrl_endflag.store(1, std::memory_order_relaxed);
+            return nullptr;
+        }
+        if (a.set) {
+            vel_ctrl_set(a.set_left, a.set_right);
+        }
+        if (a.mod) {
+            vel_ctrl_mod(a.mod_left, a.mod_right);
+        }
+        usleep(PERIOD_US);
+    }
+    return nullptr;
+}
+
+// Ends (if still running) and reclaims the last move's thread.
+void reclaim_thread() {
+    if (task_live) {
+        stop_requested.store(true, std::memory_order_relaxed);
+        pthread_join(task_id, nullptr);
+        task_live = false;
+    }
+}
+
+}  // namespace
+
+run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balance) {
+    run_ctrl_action a{};
+    const double l = in.left;
+    const double r = in.right;
+    const double s = in.speed;
+    const double d = in.dist;
+    const bool target = in.dist_flag == 1;
+    const bool forward = s > 0.0;
+    double v = s;
+
+    switch (in.mode) {
+        case RUN_STRAIGHT:
+        case RUN_FAST_STRAIGHT: {
+            if (target) {
+                const double m = (l + r) * 0.5;
+                const double e = d - m;
+                if (forward) {
+                    if (in.mode == RUN_STRAIGHT && e < RAMP_CM) {
+                        v = CREEP_SPEED + (s - CREEP_SPEED) * e / RAMP_CM;
+                    } else if (in.mode == RUN_FAST_STRAIGHT && e < FAST_ZONE_CM) {
+                        v = FAST_FINISH;
+                    }
+                    if (m > d) {
+                        a.ended = true;
+                        return a;
+                    }
+                } else if (!straight_backward(s, d, m, &v)) {
+                    a.ended = true;
+                    return a;
+                }
+                command(&a, v, v);
+            }
+            apply_balance(l, r, balance, &a);
+            return a;
+        }
+        case RUN_ROTATE: {
+            if (target) {
+                const double angle = (l - r) * ANGLE_FACTOR;
+                const double e = d - angle;
+                const double kfr = in.kfr;
+                if (forward) {
+                    if (e < ROTATE_ZONE) {
+                        v = kfr * e + CREEP_SPEED;
+                    }
+                    if (angle > d) {
+                        a.ended = true;
+                        return a;
+                    }
+                } else {
+                    if (e > -ROTATE_ZONE) {
+                        v = kfr * e - CREEP_SPEED;
+                    }
+                    if (angle < d) {
+                        a.ended = true;
+                        return a;
+                    }
+                }
+                command(&a, v, -v);
+            }
+            balance->sum_diff_l_r = static_cast<float>(balance->sum_diff_l_r + std::fabs(l + r));
+            return a;
+        }
+        case RUN_ARC: {
+            if (!target) {
+                return a;
+            }
+            if (forward) {
+                const double e = d - l;
+                if (e < RAMP_CM) {
+                    v = CREEP_SPEED + (s - CREEP_SPEED) * e / RAMP_CM;
+                }
+                if (l > d) {
+                    a.ended = true;
+                    return a;
+                }
+            } else {
+                const double e = d - r;
+                if (e > -RAMP_CM) {
+                    v = -CREEP_SPEED - (s + CREEP_SPEED) * e / RAMP_CM;
+                }
+                if (r < d) {
+                    a.ended = true;
+                    return a;
+                }
+            }
+            command(&a, v, ARC_INNER * v);
+            return a;
+        }
+        default:
+            return a;
+    }
+}
+
+void run_ctrl_set(int mode, float speed) {
+    run_speed.store(speed, std::memory_order_relaxed);
+    run_mode.store(mode, std::memory_order_relaxed);
+    if (mode == RUN_STRAIGHT) {
+        printf("straight mode selected\n");
+        vel_ctrl_set(speed, speed);
+    } else if (mode == RUN_ROTATE) {
+        printf("rotae mode selected\n");
+        vel_ctrl_set(static_cast<float>(ROTATION_FACTOR * speed),
+                     static_cast<float>(-ROTATION_FACTOR * speed));
+    } else {
+        vel_ctrl_set(0.0f, 0.0f);
+    }
+}
+
+void run_ctrl_set_dist(float dist) {
+    ctrl_endflag.store(0, std::memory_order_relaxed);
+    dist_flag.store(1, std::memory_order_relaxed);
+    run_dist.store(dist, std::memory_order_relaxed);
+}
+
+void run_ctrl_unset_dist() {
+    run_dist.store(0.0f, std::memory_order_relaxed);
+    dist_flag.store(0, std::memory_order_relaxed);
+}
+
+void run_ctrl_set_Kfr(float kfr) {
+    Kf_r.store(kfr, std::memory_order_relaxed);
+}
+
+void run_ctrl_reset_Kfr() {
+    Kf_r.store(Kf_r_org.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
+
+float run_ctrl_get_Kfr() {
+    return Kf_r.load(std::memory_order_relaxed);
+}
+
+void run_ctrl_stop() {
+    vel_ctrl_set(0.0f, 0.0f);
+}
+
+void run_ctrl_reset() {
+    distance_reset();
+}
+
+void run_ctrl_cancel() {
+    ctrl_endflag.store(0, std::memory_order_relaxed);
+    reclaim_thread();
+    // A move that ended while being cancelled has raised the flag again.
+    ctrl_endflag.store(0, std::memory_order_relaxed);
+}
+
+void run_ctrl_create() {
+    // One move at a time: a finished move is reclaimed here, and one still
+    // running (the caller forgot to cancel it) is ended rather than left to
+    // fight the new one over the references.
+    reclaim_thread();
+    ctrl_endflag.store(0, std::memory_order_relaxed);
+    distance_reset();
+    stop_requested.store(false, std::memory_order_relaxed);
+    task_live = rt_thread_start(&task_id, thread_code, "plicy = %s, priority =%d\n") == 0;
+}
+
+int run_ctrl_get_endflag() {
+    return ctrl_endflag.load(std::memory_order_relaxed);
+}

@@ -1,0 +1,23 @@
+// Stops both drive motors from outside any control program and exits.
+// Deliberately self-contained (no project library), so it still works when a
+// control program is wedged or was built differently.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main() {
+    const char* dir = getenv("TAVI_DEVICE_DIR");
+    std::string node = (dir != nullptr && dir[0] != '\0') ? std::string(dir) + "/motor_dev"
+                                                          : std::string("/dev/motor_dev");
+    int fd = open(node.c_str(), O_RDWR);
+    // Left stop, right stop; the driver holds it after we are gone. Nothing is
+    // checked: a missing device simply makes the write fail.
+    const unsigned char stop[2] = {0x00, 0x00};
+    ssize_t n = write(fd, stop, sizeof stop);
+    (void)n;
+    printf("Program stopped\n");
+    return 0;
+}
