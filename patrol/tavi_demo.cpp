@@ -1,0 +1,39 @@
+// The short demonstration patrol: the same route at speed, squaring up and
+// reading one digit once, after the fourth step.
+#include "patrol/patrol.h"
+#include "patrol/pt_route.h"
+
+// The shipped route: 348 cm straight, an arc to the right until the left wheel
+// has gone 71 cm, 124 cm straight; every later record is a zero move.
+pt_record pt_data[PT_RECORDS] = {
+    {0, 348, 0, 0},
+    {2, 71, 0, 0},
+    {0, 124, 0, 0},
+};
+
+namespace {
+
+constexpr int SLOTS = 3;
+constexpr int WALL_DISTANCE = 50;  // cm
+
+const int32_t dir_number[SLOTS] = {4, 0, 0};
+const int32_t num_number[SLOTS] = {4, 0, 0};
+
+}  // namespace
+
+void tavion_patrol() {
+    const pt_route route{
+        pt_data,
+        4,                  // steps
+        80.0f,              // straight speed, cm/s
+        30.0f,              // rotation speed
+        WALL_DISTANCE,      // squared up at this distance
+        WALL_DISTANCE - 4,  // read from here: the camera sits 4 cm ahead of the rangers
+        1,                  // digits per reading
+        {dir_number, SLOTS},
+        {num_number, SLOTS},
+        10000,    // pause between steps, µs
+        1000000,  // pause after the final stop, µs
+    };
+    pt_route_run(route);
+}

@@ -1,0 +1,40 @@
+// The route-table patrol: ten steps at walking pace, squaring up to the wall
+// at three checkpoints and reading two digits at two of them.
+#include "patrol/patrol.h"
+#include "patrol/pt_route.h"
+
+// The shipped route: 348 cm straight, an arc to the right until the left wheel
+// has gone 71 cm, 124 cm straight; every later record is a zero move.
+pt_record pt_data[PT_RECORDS] = {
+    {0, 348, 0, 0},
+    {2, 71, 0, 0},
+    {0, 124, 0, 0},
+};
+
+namespace {
+
+constexpr int SLOTS = 20;
+constexpr int WALL_DISTANCE = 60;  // cm
+
+// Longer than the ten steps run: the entries past step 10 are never reached.
+int32_t dir_number[SLOTS] = {2, 6, 8, 16, 20, 23, 27, 30, 32, 37, 44, 47, 50, 57};
+int32_t num_number[SLOTS] = {2, 8, 23, 50};
+
+}  // namespace
+
+void tavion_patrol() {
+    const pt_route route{
+        pt_data,
+        10,                 // steps
+        10.0f,              // straight speed, cm/s
+        10.0f,              // rotation speed
+        WALL_DISTANCE,      // squared up at this distance
+        WALL_DISTANCE - 4,  // read from here: the camera sits 4 cm ahead of the rangers
+        2,                  // digits per reading
+        {dir_number, SLOTS},
+        {num_number, SLOTS},
+        1000000,  // pause between steps, µs
+        100000,   // pause after the final stop, µs
+    };
+    pt_route_run(route);
+}
