@@ -13,28 +13,29 @@ pt_record pt_data[PT_RECORDS] = {
 
 namespace {
 
+constexpr long STEP_PAUSE_US = 1000000;  // between steps
+constexpr long FINAL_PAUSE_US = 100000;  // after the final stop
 constexpr int SLOTS = 20;
-constexpr int WALL_DISTANCE = 60;  // cm
-
 // Longer than the ten steps run: the entries past step 10 are never reached.
 int32_t dir_number[SLOTS] = {2, 6, 8, 16, 20, 23, 27, 30, 32, 37, 44, 47, 50, 57};
 int32_t num_number[SLOTS] = {2, 8, 23, 50};
 
+const pt_route route = {
+    pt_data,
+    10,     // steps
+    10.0f,  // straight speed, cm/s
+    10.0f,  // rotation speed
+    60,     // squared up at this distance, cm
+    56,     // read from here: the camera sits 4 cm ahead of the rangers
+    2,      // digits per reading
+    {dir_number, SLOTS},
+    {num_number, SLOTS},
+    STEP_PAUSE_US,
+    FINAL_PAUSE_US,
+};
+
 }  // namespace
 
 void tavion_patrol() {
-    const pt_route route{
-        pt_data,
-        10,                 // steps
-        10.0f,              // straight speed, cm/s
-        10.0f,              // rotation speed
-        WALL_DISTANCE,      // squared up at this distance
-        WALL_DISTANCE - 4,  // read from here: the camera sits 4 cm ahead of the rangers
-        2,                  // digits per reading
-        {dir_number, SLOTS},
-        {num_number, SLOTS},
-        1000000,  // pause between steps, µs
-        100000,   // pause after the final stop, µs
-    };
     pt_route_run(route);
 }
