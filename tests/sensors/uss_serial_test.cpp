@@ -10,16 +10,10 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/sensors/test_clock.h"
 #include "tests/support/emulated_devices.h"
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
-
-long elapsed_ms(clock_type::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count());
-}
 
 class UssSerialTest : public ::testing::Test {
   protected:
@@ -109,7 +103,7 @@ TEST_F(UssSerialTest, GetReturnsBytesAsUnsignedValuesInOrder) {
 TEST_F(UssSerialTest, GetWaitsAboutFiftyMillisecondsThenGivesZero) {
     termios saved{};
     uss_set_serial_port(fd, &saved);
-    auto start = clock_type::now();
+    auto start = test_clock::now();
     EXPECT_EQ(uss_get_serial_char(fd), 0);
     long waited = elapsed_ms(start);
     EXPECT_GE(waited, 48);
@@ -129,7 +123,7 @@ TEST_F(UssSerialTest, GetTakesAByteThatArrivesDuringTheWait) {
 }
 
 TEST_F(UssSerialTest, GetReportsAFailedWaitOrReadAsNoReading) {
-    auto start = clock_type::now();
+    auto start = test_clock::now();
     EXPECT_EQ(uss_get_serial_char(-1), 255);
     int closed = dup(fd);
     ASSERT_GE(closed, 0);
@@ -142,7 +136,7 @@ TEST_F(UssSerialTest, GetReportsAFailedWaitOrReadAsNoReading) {
 TEST_F(UssSerialTest, GetOnAHungUpPortFailsAtOnce) {
     close(pty.master);  // the board's side goes away: reads report an error
     pty.master = -1;
-    auto start = clock_type::now();
+    auto start = test_clock::now();
     EXPECT_EQ(uss_get_serial_char(fd), 255);
     EXPECT_LT(elapsed_ms(start), 45);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -12,18 +13,12 @@
 #include <vector>
 
 #include "drive/device.h"
+#include "tests/sensors/test_clock.h"
 #include "tests/support/emulated_devices.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
-using clock_type = std::chrono::steady_clock;
-
-long elapsed_ms(clock_type::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count());
-}
-
 class UssBoardTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -94,7 +89,7 @@ TEST_F(UssBoardTest, OnlyTheLowByteArriving) {
 }
 
 TEST_F(UssBoardTest, SilentBoardGivesTwentyAfterBothWaits) {
-    auto start = clock_type::now();
+    auto start = test_clock::now();
     EXPECT_EQ(uss_get(1), 20);
     long waited = elapsed_ms(start);
     EXPECT_GE(waited, 95);
@@ -143,7 +138,7 @@ TEST_F(UssBoardTest, OtherChannelsLeaveThePortAlone) {
 TEST_F(UssBoardTest, HungUpBoardReportsNoEcho) {
     close(pty.master);
     pty.master = -1;
-    auto start = clock_type::now();
+    auto start = test_clock::now();
     EXPECT_EQ(uss_get(1), USS_NO_ECHO);
     EXPECT_LT(elapsed_ms(start), 90);
 }
@@ -160,6 +155,20 @@ TEST(UssNoPortTest, EndsTheProcessSilently) {
         EXPECT_EQ(WEXITSTATUS(r.status), 255);
         EXPECT_EQ(r.output, "");
     }
+}
+
+TEST(UssNoPortTest, StopsTheWheelsBeforeEnding) {
+    emu_device_dir dir;
+    int motor = emu_fifo_node(dir, "motor_dev");
+    ASSERT_GE(motor, 0);
+    emu_child_result r = emu_run_program({emu_bin_path("uss_noport_probe"), "motor"}, 5000);
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 255);
+    EXPECT_EQ(r.output, "");
+    // The stop frame is the last (here the only) frame on the motor device.
+    EXPECT_EQ(emu_drain(motor, 20, 500), (bytes{0, 0, 0, 0}));
+    close(motor);
 }
 
 }  // namespace
