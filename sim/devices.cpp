@@ -1,0 +1,288 @@
+#include "sim/devices.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/record.h"
+#include "sim/ultrasonic.h"
+#include "sim/wire.h"
+
+namespace {
+
+enum { kEncoder, kMotor, kIo, kUss, kNodes };
+const char* const kNodeNames[kNodes] = {"encoder_dev", "motor_dev", "io_dev", "ttyS0"};
+// VMIN of each slave: a blocking read of one reply (encoder), one state (io)
+// returns it whole.
+const int kNodeVmin[kNodes] = {2, 1, 12, 1};
+
+struct pty_node {
+    int master = -1;
+    int slave = -1;  // kept open so the master never sees a hang-up
+    std::string link;
+};
+pty_node nodes[kNodes];
+
+// One reply byte of the ultrasonic board waiting for its time on the line.
+struct uss_byte {
+    double due;  // s since t0
+    uint8_t value;
+};
+constexpr int kUssQueue = 64;
+uss_byte uss_queue[kUssQueue];
+int uss_head = 0, uss_count = 0;
+double uss_line_free = 0;  // when the board has finished its previous reply
+
+constexpr int kIoLow = 24, kIoHigh = 48;  // bytes queued on io_dev
+constexpr double kMotorPendingS = 0.020;
+
+int open_pty(int vmin, pty_node* n, std::string* error) {
+    n->master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (n->master < 0 || grantpt(n->master) != 0 || unlockpt(n->master) != 0) {
+        *error = std::string("posix_openpt: ") + std::strerror(errno);
+        return -1;
+    }
+    char name[128];
+    if (ptsname_r(n->master, name, sizeof name) != 0) {
+        *error = "ptsname failed";
+        return -1;
+    }
+    n->slave = open(name, O_RDWR | O_NOCTTY);
+    if (n->slave < 0) {
+        *error = std::string(name) + ": " + std::strerror(errno);
+        return -1;
+    }
+    termios t{};
+    tcgetattr(n->slave, &t);
+    cfmakeraw(&t);
+    t.c_cc[VMIN] = static_cast<cc_t>(vmin);
+    t.c_cc[VTIME] = 0;
+    tcsetattr(n->slave, TCSANOW, &t);
+    fcntl(n->master, F_SETFL, fcntl(n->master, F_GETFL) | O_NONBLOCK);
+    n->link = name;
+    return 0;
+}
+
+void write_all(int fd, const uint8_t* b, size_t n) {
+    while (n > 0) {
+        ssize_t k = write(fd, b, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return;  // nobody reads and the queue is full: drop, as a line would
+        b += k;
+        n -= static_cast<size_t>(k);
+    }
+}
+
+void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
+    uint8_t req[64];
+    ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
+    for (ssize_t i = 0; i < n; ++i) {
+        int64_t l = s->count_left.load(std::memory_order_relaxed);
+        int64_t r = s->count_right.load(std::memory_order_relaxed);
+        uint8_t reply[2];
+        bool wl = false, wr = false;
+        wire_encoder_reply(l - *prev_l, r - *prev_r, reply, &wl, &wr);
+        write_all(nodes[kEncoder].master, reply, 2);
+        s->encoder_requests.fetch_add(1, std::memory_order_relaxed);
+        char detail[96];
+        std::snprintf(detail, sizeof detail, "%d %d", static_cast<int8_t>(reply[0]),
+                      static_cast<int8_t>(reply[1]));
+        record_event(*s, "encoder", detail);
+        if (wl || wr) {
+            s->encoder_wraps.fetch_add(1, std::memory_order_relaxed);
+            std::snprintf(detail, sizeof detail, "left %lld right %lld",
+                          static_cast<long long>(l - *prev_l), static_cast<long long>(r - *prev_r));
+            record_event(*s, "wrap", detail);
+        }
+        *prev_l = l;
+        *prev_r = r;
+    }
+}
+
+void take_motor_frames(sim_shared* s, const uint8_t* data, size_t n, sim_motor_framer* framer) {
+    sim_motor_frame frames[64];
+    int count = wire_motor_split(framer, data, n, frames, 64);
+    for (int i = 0; i < count; ++i) {
+        const sim_motor_frame& f = frames[i];
+        constexpr auto rx = std::memory_order_relaxed;
+        s->cmd_left.store(physics_decode_byte(f.bytes[0]), rx);
+        s->cmd_right.store(physics_decode_byte(f.bytes[1]), rx);
+        uint32_t packed = 0;
+        for (int k = 0; k < f.len; ++k)
+            packed |= static_cast<uint32_t>(f.bytes[k]) << (8 * k);
+        s->last_frame.store(packed, rx);
+        s->last_frame_len.store(f.len, rx);
+        s->last_frame_time.store(state_now(*s), rx);
+        s->motor_frames.fetch_add(1, rx);
+        char detail[32];
+        if (f.len == 4)
+            std::snprintf(detail, sizeof detail, "%02X %02X %02X %02X", f.bytes[0], f.bytes[1],
+                          f.bytes[2], f.bytes[3]);
+        else
+            std::snprintf(detail, sizeof detail, "%02X %02X", f.bytes[0], f.bytes[1]);
+        record_event(*s, "motor", detail);
+    }
+}
+
+// Returns true when bytes were read.
+bool serve_motor(sim_shared* s, sim_motor_framer* framer, double* pending_since) {
+    uint8_t buf[256];
+    ssize_t n = read(nodes[kMotor].master, buf, sizeof buf);
+    if (n <= 0)
+        return false;
+    take_motor_frames(s, buf, static_cast<size_t>(n), framer);
+    if (framer->has_pending)
+        *pending_since = state_now(*s);
+    return true;
+}
+
+void refill_io(const sim_world& w) {
+    int queued = 0;
+    if (ioctl(nodes[kIo].slave, FIONREAD, &queued) != 0)
+        return;
+    if (queued % 12 != 0) {
+        // Someone read part of a state: start again on a whole one.
+        tcflush(nodes[kIo].slave, TCIFLUSH);
+        queued = 0;
+    }
+    if (queued >= kIoLow)
+        return;
+    uint8_t block[kIoHigh];
+    int n = 0;
+    for (; queued + n + 12 <= kIoHigh; n += 12)
+        std::memcpy(block + n, w.io, 12);
+    write_all(nodes[kIo].master, block, static_cast<size_t>(n));
+}
+
+void queue_uss_byte(double due, uint8_t v) {
+    if (uss_count == kUssQueue)
+        return;  // a flood of requests: the board drops them
+    uss_queue[(uss_head + uss_count) % kUssQueue] = uss_byte{due, v};
+    ++uss_count;
+}
+
+void serve_uss_requests(const sim_world& w, sim_shared* s) {
+    uint8_t req[32];
+    ssize_t n = read(nodes[kUss].master, req, sizeof req);
+    for (ssize_t i = 0; i < n; ++i) {
+        double now = state_now(*s);
+        int ch = req[i];
+        char detail[128];
+        if (ch < 1 || ch > 4) {
+            std::snprintf(detail, sizeof detail, "ignored byte %02X", req[i]);
+            record_event(*s, "uss", detail);
+            continue;
+        }
+        s->uss_queries.fetch_add(1, std::memory_order_relaxed);
+        uint8_t present[kWorldMaxBoards];
+        state_present(*s, present);
+        sim_uss_sample u = ultrasonic_measure(w, present, state_pose(*s), ch);
+        uint8_t reply[2];
+        wire_uss_reply(u.echo, u.range, reply);
+        if (w.uss_silent) {
+            std::snprintf(detail, sizeof detail, "ch %d range %.1f silent", ch,
+                          u.echo ? u.range : -1.0);
+            record_event(*s, "uss", detail);
+            continue;
+        }
+        double latency = w.uss_late_ms > 0 ? w.uss_late_ms : wire_uss_latency_ms(u.echo, u.range);
+        double start = std::max(now, uss_line_free);
+        double first = start + latency / 1000.0;
+        double second = first + kWireUssByteMs / 1000.0;
+        queue_uss_byte(first, reply[0]);
+        queue_uss_byte(second, reply[1]);
+        uss_line_free = second;
+        std::snprintf(detail, sizeof detail, "ch %d range %.1f reply %02X %02X after %.1f ms", ch,
+                      u.echo ? u.range : -1.0, reply[0], reply[1], (first - now) * 1000.0);
+        record_event(*s, "uss", detail);
+    }
+}
+
+void send_due_uss(double now) {
+    while (uss_count > 0 && uss_queue[uss_head].due <= now) {
+        write_all(nodes[kUss].master, &uss_queue[uss_head].value, 1);
+        uss_head = (uss_head + 1) % kUssQueue;
+        --uss_count;
+    }
+}
+
+}  // namespace
+
+int devices_open(const std::string& dir, std::string* error) {
+    for (int i = 0; i < kNodes; ++i) {
+        if (open_pty(kNodeVmin[i], &nodes[i], error) != 0)
+            return -1;
+        std::string link = dir + "/" + kNodeNames[i];
+        unlink(link.c_str());
+        if (symlink(nodes[i].link.c_str(), link.c_str()) != 0) {
+            *error = link + ": " + std::strerror(errno);
+            return -1;
+        }
+        nodes[i].link = link;
+    }
+    return 0;
+}
+
+void devices_run(const sim_world& w, sim_shared* s) {
+    int64_t prev_l = s->count_left.load(), prev_r = s->count_right.load();
+    sim_motor_framer framer{};
+    double pending_since = 0;
+    uss_head = uss_count = 0;
+    uss_line_free = 0;
+    refill_io(w);
+    while (!s->stop.load(std::memory_order_relaxed)) {
+        pollfd fds[3] = {{nodes[kEncoder].master, POLLIN, 0},
+                         {nodes[kMotor].master, POLLIN, 0},
+                         {nodes[kUss].master, POLLIN, 0}};
+        double now = state_now(*s);
+        // Wake for the next reply byte, else often enough to top up io_dev
+        // and notice the stop flag.
+        double wait = 0.002;
+        if (uss_count > 0)
+            wait = std::min(wait, std::max(0.0, uss_queue[uss_head].due - now));
+        timespec ts{0, static_cast<long>(wait * 1e9)};
+        int rc = ppoll(fds, 3, &ts, nullptr);
+        if (rc > 0) {
+            if (fds[0].revents & POLLIN)
+                serve_encoder(s, &prev_l, &prev_r);
+            if (fds[1].revents & POLLIN)
+                serve_motor(s, &framer, &pending_since);
+            if (fds[2].revents & POLLIN)
+                serve_uss_requests(w, s);
+        }
+        now = state_now(*s);
+        send_due_uss(now);
+        refill_io(w);
+        if (framer.has_pending && now - pending_since > kMotorPendingS) {
+            char detail[32];
+            std::snprintf(detail, sizeof detail, "dropped lone byte %02X", framer.pending);
+            record_event(*s, "motor", detail);
+            framer.has_pending = false;
+        }
+    }
+    // A program's last frame may still sit in the queue.
+    while (serve_motor(s, &framer, &pending_since)) {
+    }
+}
+
+void devices_close() {
+    for (pty_node& n : nodes) {
+        if (!n.link.empty())
+            unlink(n.link.c_str());
+        if (n.slave >= 0)
+            close(n.slave);
+        if (n.master >= 0)
+            close(n.master);
+        n = pty_node{};
+    }
+}

@@ -1,0 +1,38 @@
+#include "sim/state.h"
+
+void state_init(sim_shared* s, const sim_world& w) {
+    s->t0 = std::chrono::steady_clock::now();
+    s->stop = false;
+    for (int i = 0; i < kWorldMaxBoards; ++i) {
+        s->present[i].store(1, std::memory_order_relaxed);
+        s->captures_of[i].store(0, std::memory_order_relaxed);
+    }
+    sim_robot r = physics_start(w);
+    state_publish(s, r);
+}
+
+double state_now(const sim_shared& s) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - s.t0).count();
+}
+
+sim_pose state_pose(const sim_shared& s) {
+    return sim_pose{s.x.load(std::memory_order_relaxed), s.y.load(std::memory_order_relaxed),
+                    s.heading.load(std::memory_order_relaxed)};
+}
+
+void state_present(const sim_shared& s, uint8_t out[kWorldMaxBoards]) {
+    for (int i = 0; i < kWorldMaxBoards; ++i)
+        out[i] = s.present[i].load(std::memory_order_relaxed);
+}
+
+void state_publish(sim_shared* s, const sim_robot& r) {
+    constexpr auto rx = std::memory_order_relaxed;
+    s->count_left.store(physics_counts(r.travel_left, kPhysicsCmPerCountLeft), rx);
+    s->count_right.store(physics_counts(r.travel_right, kPhysicsCmPerCountRight), rx);
+    s->x.store(r.pose.x, rx);
+    s->y.store(r.pose.y, rx);
+    s->heading.store(r.pose.heading, rx);
+    s->v_left.store(r.v_left, rx);
+    s->v_right.store(r.v_right, rx);
+    s->blocked.store(r.blocked, rx);
+}

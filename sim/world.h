@@ -1,0 +1,87 @@
+// The simulated world: walls, number boards, the robot's start pose, the io
+// inputs, the motor and sensor parameters and the fault switches, read from a
+// plain-text world file plus command-line lines. Geometry queries (ray cast,
+// clearance, board ahead) are pure functions of the world and of which boards
+// are still present, so every thread and every test can call them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Boards are taken away at run time; their presence flags live in fixed
+// arrays of this size, so no thread ever has to reallocate them.
+constexpr int kWorldMaxBoards = 64;
+
+struct sim_wall {
+    double x1, y1, x2, y2;  // cm
+    int board;              // index of the board this segment is, -1 for a plain wall
+};
+
+struct sim_board {
+    double x, y;         // cm, centre of the printed face
+    double facing;       // degrees, heading the printed face looks towards
+    double width;        // cm
+    std::string digits;  // one or two characters 0-9
+    int remove_after;    // captures showing it before it is taken away, 0 = never
+};
+
+struct sim_uss_mount {
+    bool fitted;
+    double forward, left;  // cm in the robot frame (forward along the heading, left of it)
+    double angle;          // degrees relative to the heading
+};
+
+struct sim_world {
+    std::vector<sim_wall> walls;  // plain walls and one segment per board
+    std::vector<sim_board> boards;
+    double start_x, start_y, start_heading;  // cm, cm, degrees
+    char io[12];
+    uint32_t seed;
+    double noise;  // relative wheel-speed noise, standard deviation
+    double slip;   // largest fraction of the wheel travel lost on the ground
+    double deadband_left, deadband_right;  // command magnitude that does not move the wheel
+    double motor_gain;                     // cm/s per command unit above the dead band
+    double lag;                            // s, wheel-speed time constant
+    sim_uss_mount uss[4];                  // channels 1..4 at index 0..3
+    double uss_max_range;                  // cm
+    double uss_cone;                       // degrees, half-angle of the side rays
+    double uss_grazing;                    // degrees off the normal beyond which no echo returns
+    double camera_blur, camera_noise, camera_light;  // frame degradations (see camera_options)
+    // fault switches
+    bool uss_silent;
+    int uss_late_ms;  // 0 = replies on time
+    bool uss_no_echo[4];
+    bool capture_fail, capture_nofile, capture_truncated;
+    std::vector<std::string> lines;  // every accepted line, in order (the effective world)
+};
+
+// Robot geometry shared by physics, sensors and camera.
+constexpr double kWorldTrack = 28.8;       // cm between the wheels
+constexpr double kWorldBodyRadius = 18.0;  // cm, collision circle around the axle midpoint
+constexpr double kWorldCameraForward = 16.0;
+
+// An empty floor, start 0 0 0, default motors and sensors (channels 1 and 2
+// fitted at the front), no faults.
+void world_defaults(sim_world* w);
+// Applies one line (comments and blank lines are accepted and ignored).
+// 0 on success; -1 with a message in *error on a malformed line.
+int world_parse_line(sim_world* w, const std::string& line, std::string* error);
+// Reads a world file on top of *w; -1 with "FILE:LINE: message" on failure.
+int world_load(sim_world* w, const std::string& path, std::string* error);
+
+// Ray from (ox, oy) towards `dir` degrees: distance to the first wall or
+// present board hit, and the angle between the ray and that surface's normal
+// (0 = head on, 90 = grazing). present[i] != 0 for boards still there;
+// nullptr means all present. False when nothing is hit.
+bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
+               double* dist, double* incidence);
+// Smallest distance from (x, y) to any wall or present board, cm (a large
+// value when the world is empty).
+double world_clearance(const sim_world& w, const uint8_t* present, double x, double y);
+// The board a camera at (cx, cy) looking along `heading` sees: the nearest
+// present board whose face looks back at the camera and whose centre lies
+// within 30 degrees of the axis. Its index, or -1; *distance gets the
+// perpendicular distance from the camera to the face.
+int world_board_ahead(const sim_world& w, const uint8_t* present, double cx, double cy,
+                      double heading, double* distance);
