@@ -116,6 +116,11 @@ int square_up() {
     for (int attempt = 0; attempt < MAX_ROTATIONS; ++attempt) {
         range_pair ranges = measure_ranges();
         std::printf("uss_l=%d   uss_r= %d\n", ranges.left, ranges.right);
+        // No echo on either side: there is no surface to square to, and the
+        // equal "readings" must not pass for a square robot.
+        if (ranges.left == USS_NO_ECHO && ranges.right == USS_NO_ECHO) {
+            return finish(-1);
+        }
         int d = ranges.left - ranges.right;  // positive: turned to the left of square
         if (d >= -SQUARE_TOLERANCE_CM && d <= SQUARE_TOLERANCE_CM) {
             return finish(1);

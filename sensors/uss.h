@@ -5,6 +5,8 @@ constexpr int USS_NO_ECHO = 99999;  // the board reported no valid reading
 
 // Range of channel 1..4 in cm (board reading + 20, plus the channel offset),
 // USS_NO_ECHO when the board has no reading, -1 for any other channel (the
-// port is not touched). Ends the process with status -1 when the serial port
-// did not open.
+// port is not touched). A failed read of the port also gives USS_NO_ECHO
+// (see uss_get_serial_char). Ends the process with status -1, printing
+// nothing, when the serial port did not open; a stop frame is sent first
+// when the motor device is open.
 int uss_get(int channel);

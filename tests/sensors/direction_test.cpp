@@ -254,6 +254,20 @@ TEST_F(DirectionTest, MissingEchoTurnsAwayFromTheSilentSide) {
     EXPECT_NEAR(rec.targets[0], -41.67, 0.01);
 }
 
+TEST_F(DirectionTest, NoEchoOnEitherSideIsNotSquare) {
+    EXPECT_EQ(run(0, {USS_NO_ECHO, USS_NO_ECHO}), -1);
+    EXPECT_EQ(output,
+              "Direction Correction Start !!1\n"
+              "正体補正スタート\n"
+              "uss_l=99999   uss_r= 99999\n");
+    EXPECT_EQ(rec.events, odometry_reset + measurement + wrap_up);
+
+    // Lost after a first turn: the turn stays, the result is a failure.
+    SetUp();
+    EXPECT_EQ(run(0, {60, 45, USS_NO_ECHO, USS_NO_ECHO}), -1);
+    EXPECT_EQ(rec.targets.size(), 1u);
+}
+
 TEST_F(DirectionTest, GivesUpAfterElevenRotations) {
     std::vector<int> ranges;
     for (int i = 0; i < 11; ++i) {
