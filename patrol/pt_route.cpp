@@ -50,8 +50,8 @@ float pt_route_speed(int style, int value, bool has_previous, float previous,
 }
 
 bool pt_route_checkpoint(const pt_list& list, int* pos, int seq) {
-    // Sequence numbers start at 1, so the closing 0 entry never matches.
-    if (*pos < 0 || *pos >= list.slots || list.entries[*pos] != seq) {
+    // The closing 0 ends the list for good: nothing after it is looked at.
+    if (*pos < 0 || *pos >= list.slots || list.entries[*pos] == 0 || list.entries[*pos] != seq) {
         return false;
     }
     ++*pos;
