@@ -1,0 +1,103 @@
+#include "bench/test.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bench/test_comm.h"
+#include "bench/test_dir_num.h"
+#include "bench/test_direction.h"
+#include "bench/test_distance.h"
+#include "bench/test_encoder.h"
+#include "bench/test_input.h"
+#include "bench/test_io.h"
+#include "bench/test_motor.h"
+#include "bench/test_number.h"
+#include "bench/test_pwm.h"
+#include "bench/test_pwm_vel.h"
+#include "bench/test_run_ctrl.h"
+#include "bench/test_uss.h"
+#include "bench/test_vel_ctrl.h"
+#include "drive/device.h"
+#include "drive/motor.h"
+#include "drive/stop_guard.h"
+
+namespace {
+
+// test_number reports its outcome on screen; the program's status does not
+// depend on it.
+void run_number() {
+    test_number();
+}
+
+const test_routine routines[] = {
+    {"run_ctrl", "drive console: straight runs and turns (the default)", test_run_ctrl},
+    {"motor", "motor outputs through the dead-band encoding", test_motor},
+    {"pwm", "raw two-byte motor frames", test_pwm},
+    {"pwm_vel", "raw motor frames with the encoder readout", test_pwm_vel},
+    {"encoder", "encoder counts and sums", test_encoder},
+    {"distance", "wheel distances", test_distance},
+    {"vel_ctrl", "speed-control run of 201 samples with statistics", test_vel_ctrl},
+    {"uss", "ultrasonic ranges of channels 1 and 2", test_uss},
+    {"direction", "wall alignment at a distance", test_direction},
+    {"number", "two-digit number reading", run_number},
+    {"dir_num", "wall alignment, then a one-digit reading", test_dir_num},
+    {"io", "the 12 digital inputs", test_io},
+    {"comm", "send a number to the host, fetch info.data", test_comm},
+};
+
+}  // namespace
+
+const test_routine* test_find(const char* name) {
+    if (name == nullptr) {
+        return &routines[0];
+    }
+    for (const test_routine& r : routines) {
+        if (strcmp(r.name, name) == 0) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+void test_list(FILE* stream) {
+    fprintf(stream, "usage: benchtest [ROUTINE]\nroutines:\n");
+    for (const test_routine& r : routines) {
+        fprintf(stream, "  %-10s %s\n", r.name, r.what);
+    }
+}
+
+int main(int argc, char** argv) {
+    // Before any thread exists, so an interrupt anywhere leaves a stop frame last.
+    stop_guard_install();
+
+    if (argc > 1 && strcmp(argv[1], "--help") == 0 && argc == 2) {
+        test_list(stdout);
+        return 0;
+    }
+    const test_routine* routine = argc > 2 ? nullptr : test_find(argc == 2 ? argv[1] : nullptr);
+    if (routine == nullptr) {
+        test_list(stderr);
+        return 2;
+    }
+
+    // Lines appear as they are printed, also when the transcript goes to a pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    device_encoder_open();
+    device_motor_open();
+    device_uss_open();
+    device_io_open();
+
+    routine->run();
+
+    // Worker threads may still be commanding the wheels (the speed loop runs
+    // on after its test); the stop frame goes last and nothing follows it.
+    motor_halt();
+
+    device_encoder_close();
+    device_motor_close();
+    device_uss_close();
+    device_io_close();
+    fflush(stdout);
+    return test_input_status();
+}

@@ -1,0 +1,16 @@
+// The bench program's routine table: which test a program start runs.
+#pragma once
+
+#include <cstdio>
+
+// One bench routine, selected by name on the command line.
+struct test_routine {
+    const char* name;
+    const char* what;  // one line for the list
+    void (*run)();
+};
+
+// The routine called name, or null. A null name selects the drive console.
+const test_routine* test_find(const char* name);
+// Prints "usage" and one line per routine to stream.
+void test_list(FILE* stream);

@@ -1,0 +1,4 @@
+// Host link test: sends each entered number, then fetches "info.data".
+#pragma once
+
+void test_comm();

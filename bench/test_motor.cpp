@@ -1,0 +1,27 @@
+#include "bench/test_motor.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "bench/test_input.h"
+#include "bench/test_scratch.h"
+#include "drive/motor.h"
+
+void test_motor() {
+    int left = 0;
+    int right = 0;
+    printf("PWM value [left]= ");
+    if (!test_input_int(&left)) {
+        return;
+    }
+    printf("PWM value [right]= ");
+    if (!test_input_int(&right)) {
+        return;
+    }
+    test_scratch_open();
+    for (;;) {
+        motor_drive(left, right);
+        usleep(19000);
+    }
+}

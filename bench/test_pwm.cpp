@@ -1,0 +1,38 @@
+#include "bench/test_pwm.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "bench/test_input.h"
+#include "bench/test_scratch.h"
+#include "drive/motor.h"
+
+uint8_t test_pwm_duty(int v) {
+    // Unsigned arithmetic keeps 128 - v defined for every int; only the low
+    // byte goes on the wire anyway.
+    unsigned int u = static_cast<unsigned int>(v);
+    unsigned int byte = v < 0 ? 128u - u : u;
+    return static_cast<uint8_t>(byte & 0xffu);
+}
+
+void test_pwm() {
+    int left = 0;
+    int right = 0;
+    printf("PWM value [left]= ");
+    if (!test_input_int(&left)) {
+        return;
+    }
+    printf("PWM value [right]= ");
+    if (!test_input_int(&right)) {
+        return;
+    }
+    const uint8_t left_duty = test_pwm_duty(left);
+    const uint8_t right_duty = test_pwm_duty(right);
+    test_scratch_open();
+    for (int count = 1;; ++count) {
+        printf("%5d left_duty=%5d  right_duty=%5d\n", count, left_duty, right_duty);
+        motor_send_frame2(left_duty, right_duty);
+        usleep(19000);
+    }
+}
