@@ -8,6 +8,7 @@
 #include "drive/device.h"
 #include "drive/encoder.h"
 #include "drive/motor.h"
+#include "drive/run_ctrl.h"
 #include "drive/stop_guard.h"
 #include "drive/vel_ctrl.h"
 #include "sensors/direction.h"
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
     const int result = direction_correct(ref_dist);
     std::printf("direction_correct=%d\n", result);
 
+    // The alignment's last rotation has ended but its thread is reclaimed only
+    // by the next move or a cancel; there is no next move.
+    run_ctrl_cancel();
     vel_ctrl_cancel();
     motor_halt();
     encoder_stop();
