@@ -245,7 +245,10 @@ int run(int argc, char** argv, const fs::path& home) {
     if (!check_remote(r, &why))
         return refuse(why);
     if (fault_switched_on(home)) {
-        return refuse("ssh: connect to host " + r.host + " port 22: Connection refused");
+        // What a host that is down makes the real command print.
+        g_outcome = "ssh: connect to host " + r.host + " port 22: Connection refused";
+        std::fprintf(stderr, "%s\nlost connection\n", g_outcome.c_str());
+        return 1;
     }
     return a_remote ? get(ra, b, home) : put(a, rb, home);
 }
