@@ -32,11 +32,13 @@ int physics_decode_byte(uint8_t b) {
     return (b & 0x80) ? -magnitude : magnitude;
 }
 
-double physics_target_speed(int command, double deadband, double gain) {
+double physics_target_speed(int command, double deadband, double gain, double knee,
+                            double gain_high) {
     double magnitude = std::fabs(static_cast<double>(command));
     if (magnitude <= deadband)
         return 0;
-    double speed = gain * (magnitude - deadband);
+    double e = magnitude - deadband;
+    double speed = e <= knee ? gain * e : gain * knee + gain_high * (e - knee);
     return command < 0 ? -speed : speed;
 }
 
@@ -48,8 +50,10 @@ int64_t physics_counts(double travel, double cm_per_count) {
 
 void physics_step(const sim_world& w, const uint8_t* present, sim_robot* r, int cmd_left,
                   int cmd_right, double dt, std::mt19937* rng) {
-    double tl = physics_target_speed(cmd_left, w.deadband_left, w.motor_gain);
-    double tr = physics_target_speed(cmd_right, w.deadband_right, w.motor_gain);
+    double tl = physics_target_speed(cmd_left, w.deadband_left, w.motor_gain, w.motor_knee,
+                                     w.motor_gain_high);
+    double tr = physics_target_speed(cmd_right, w.deadband_right, w.motor_gain, w.motor_knee,
+                                     w.motor_gain_high);
     r->v_left = lag_towards(r->v_left, tl, dt, w.lag);
     r->v_right = lag_towards(r->v_right, tr, dt, w.lag);
 

@@ -33,9 +33,11 @@ sim_robot physics_start(const sim_world& w);
 // Sign-and-magnitude command byte to a signed command: bit 7 reverse, bits
 // 0-6 magnitude (0x80 is a stop like 0x00).
 int physics_decode_byte(uint8_t b);
-// Speed the wheel settles at for a signed command: 0 inside the dead band,
-// gain x (magnitude - dead band) above it, with the command's sign.
-double physics_target_speed(int command, double deadband, double gain);
+// Speed the wheel settles at for a signed command: 0 inside the dead band;
+// above it the drive e = magnitude - dead band gives gain x e up to the knee
+// and a steeper gain_high beyond it; the command's sign.
+double physics_target_speed(int command, double deadband, double gain, double knee,
+                            double gain_high);
 
 // Whole encoder counts of a wheel travel (floor, so a wheel that goes back
 // and forth over a count boundary gives +1 then -1).

@@ -176,7 +176,9 @@ void world_defaults(sim_world* w) {
     w->noise = w->slip = 0;
     w->deadband_left = 28;
     w->deadband_right = 18;
-    w->motor_gain = 1.3;
+    w->motor_gain = 0.6;
+    w->motor_knee = 60;
+    w->motor_gain_high = 1.7;
     w->lag = 0.06;
     w->uss[0] = sim_uss_mount{true, 12.0, 5.5, 0.0};
     w->uss[1] = sim_uss_mount{true, 12.0, -5.5, 0.0};
@@ -263,6 +265,13 @@ int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
         }
         w->deadband_left = v[0];
         w->deadband_right = v[1];
+    } else if (key == "motor_knee") {
+        if (!read_numbers(in, v, 2) || !rest_is_empty(in) || v[0] < 0 || v[1] < 0) {
+            *error = "motor_knee needs UNITS GAIN of at least 0";
+            return -1;
+        }
+        w->motor_knee = v[0];
+        w->motor_gain_high = v[1];
     } else if (key == "uss") {
         long ch = 0;
         if (!read_int(in, 1, 4, &ch) || !read_numbers(in, v, 3) || !rest_is_empty(in)) {

@@ -41,12 +41,14 @@ struct sim_world {
     double noise;  // relative wheel-speed noise, standard deviation
     double slip;   // largest fraction of the wheel travel lost on the ground
     double deadband_left, deadband_right;  // command magnitude that does not move the wheel
-    double motor_gain;                     // cm/s per command unit above the dead band
-    double lag;                            // s, wheel-speed time constant
-    sim_uss_mount uss[4];                  // channels 1..4 at index 0..3
-    double uss_max_range;                  // cm
-    double uss_cone;                       // degrees, half-angle of the side rays
-    double uss_grazing;                    // degrees off the normal beyond which no echo returns
+    double motor_gain;       // cm/s per command unit above the dead band, up to the knee
+    double motor_knee;       // units above the dead band where the steeper part begins
+    double motor_gain_high;  // cm/s per unit beyond the knee
+    double lag;              // s, wheel-speed time constant
+    sim_uss_mount uss[4];    // channels 1..4 at index 0..3
+    double uss_max_range;    // cm
+    double uss_cone;         // degrees, half-angle of the side rays
+    double uss_grazing;      // degrees off the normal beyond which no echo returns
     double camera_blur, camera_noise, camera_light;  // frame degradations (see camera_options)
     // fault switches
     bool uss_silent;

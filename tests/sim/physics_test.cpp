@@ -1,0 +1,177 @@
+// Physics, world parsing and the ultrasonic model, stepped without a clock.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "sim/physics.h"
+#include "sim/ultrasonic.h"
+#include "sim/world.h"
+
+namespace {
+
+sim_world world_of(std::initializer_list<const char*> lines) {
+    sim_world w;
+    world_defaults(&w);
+    std::string err;
+    for (const char* l : lines)
+        EXPECT_EQ(world_parse_line(&w, l, &err), 0) << l << ": " << err;
+    return w;
+}
+
+// Runs the robot for `seconds` at 1 kHz under fixed command bytes.
+sim_robot run(const sim_world& w, uint8_t left, uint8_t right, double seconds) {
+    std::mt19937 rng(w.seed);
+    sim_robot r = physics_start(w);
+    int steps = static_cast<int>(seconds * 1000 + 0.5);
+    for (int i = 0; i < steps; ++i)
+        physics_step(w, nullptr, &r, physics_decode_byte(left), physics_decode_byte(right), 0.001,
+                     &rng);
+    return r;
+}
+
+TEST(MotorModel, SignAndMagnitudeAndDeadBand) {
+    EXPECT_EQ(physics_decode_byte(0x00), 0);
+    EXPECT_EQ(physics_decode_byte(0x80), 0);
+    EXPECT_EQ(physics_decode_byte(127), 127);
+    EXPECT_EQ(physics_decode_byte(157), -29);
+    EXPECT_EQ(physics_decode_byte(255), -127);
+    sim_world w = world_of({});
+    auto speed = [&](int cmd, double deadband) {
+        return physics_target_speed(cmd, deadband, w.motor_gain, w.motor_knee, w.motor_gain_high);
+    };
+    EXPECT_EQ(speed(28, 28), 0.0);
+    EXPECT_NEAR(speed(29, 28), w.motor_gain, 1e-12);
+    EXPECT_NEAR(speed(-(28 + 40), 28), -40 * w.motor_gain, 1e-9);
+    // Beyond the knee the curve steepens, continuously.
+    EXPECT_NEAR(speed(18 + 70, 18), w.motor_gain * 60 + w.motor_gain_high * 10, 1e-9);
+    EXPECT_NEAR(speed(18 + 60, 18), w.motor_gain * 60, 1e-9);
+    // Full command exceeds 100 cm/s on both wheels.
+    EXPECT_GT(speed(127, 28), 100.0);
+    EXPECT_GT(speed(-127, 18), -150.0);
+    EXPECT_LT(speed(-127, 18), -100.0);
+}
+
+TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
+    sim_world w = world_of({});
+    // Left 78 = 50 above its dead band, right 68 = 50 above its: 50 units
+    // at the low gain.
+    sim_robot r = run(w, 78, 68, 2.0);
+    double v = 50 * w.motor_gain;
+    EXPECT_NEAR(r.v_left, v, 0.01);
+    EXPECT_NEAR(r.v_right, v, 0.01);
+    // Travel = v * 2 s minus the lag's shortfall of v * tau.
+    double expected = v * (2.0 - w.lag);
+    EXPECT_NEAR(r.travel_right, expected, 0.5);
+    EXPECT_NEAR(r.pose.x, expected, 0.5);
+    EXPECT_NEAR(r.pose.y, 0.0, 1e-6);
+    EXPECT_EQ(physics_counts(r.travel_right, kPhysicsCmPerCountRight),
+              static_cast<int64_t>(std::floor(r.travel_right / 0.038713433)));
+    // Equal travel gives 1.6 % more counts on the shorter-count left wheel.
+    double ratio = static_cast<double>(physics_counts(r.travel_left, kPhysicsCmPerCountLeft)) /
+                   physics_counts(r.travel_right, kPhysicsCmPerCountRight);
+    EXPECT_NEAR(ratio, 1.0 / 0.9842, 0.001);
+}
+
+TEST(Physics, SpinAboutTheCentreKeepsTheCentreStill) {
+    sim_world w = world_of({"start 10 20 0"});
+    // Left backwards, right forwards, same speed: counter-clockwise spin.
+    sim_robot r = run(w, 0x80 | 58, 48, 1.0);  // 30 units each
+    EXPECT_NEAR(r.pose.x, 10.0, 1e-6);
+    EXPECT_NEAR(r.pose.y, 20.0, 1e-6);
+    double turned = (r.travel_right - r.travel_left) / kWorldTrack * 180.0 / M_PI;
+    EXPECT_NEAR(r.heading_turned, turned, 1e-6);
+    EXPECT_GT(r.heading_turned, 45.0);
+}
+
+TEST(Physics, WallStopsTheRobotAndItsEncoders) {
+    sim_world w = world_of({"wall 60 -100 60 100"});
+    sim_robot r = run(w, 127, 127, 3.0);
+    EXPECT_TRUE(r.blocked);
+    EXPECT_TRUE(r.blocked_ever);
+    EXPECT_LE(r.pose.x, 60.0 - kWorldBodyRadius + 1e-6);
+    EXPECT_GT(r.pose.x, 60.0 - kWorldBodyRadius - 2.0);
+    EXPECT_EQ(r.v_left, 0.0);
+    double travel = r.travel_right;
+    std::mt19937 rng(1);
+    physics_step(w, nullptr, &r, 127, 127, 0.001, &rng);
+    EXPECT_EQ(r.travel_right, travel);
+    // Backing away is allowed.
+    for (int i = 0; i < 200; ++i)
+        physics_step(w, nullptr, &r, -127, -127, 0.001, &rng);
+    EXPECT_FALSE(r.blocked);
+    EXPECT_LT(r.pose.x, 60.0 - kWorldBodyRadius - 1.0);
+}
+
+TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
+    sim_world w = world_of({"noise 0.05", "slip 0.2", "seed 7"});
+    sim_robot a = run(w, 78, 68, 1.0), b = run(w, 78, 68, 1.0);
+    EXPECT_EQ(a.pose.x, b.pose.x);
+    EXPECT_LT(a.distance, 0.95 * (a.travel_left + a.travel_right) / 2);
+}
+
+TEST(World, ParsesItemsAndRejectsMalformedLines) {
+    sim_world w = world_of({"box 0 0 100 50", "board 50 49 -90 12 width 20 remove_after_captures 2",
+                            "io 101010101010", "fault uss_late", "fault uss_no_echo 2",
+                            "start 1 2 3  # comment", "uss 3 -10 0 180"});
+    EXPECT_EQ(w.walls.size(), 5u);
+    ASSERT_EQ(w.boards.size(), 1u);
+    EXPECT_EQ(w.boards[0].digits, "12");
+    EXPECT_EQ(w.boards[0].remove_after, 2);
+    EXPECT_EQ(std::string(w.io, 12), "101010101010");
+    EXPECT_EQ(w.uss_late_ms, 70);
+    EXPECT_TRUE(w.uss_no_echo[1]);
+    EXPECT_EQ(w.start_heading, 3.0);
+    EXPECT_TRUE(w.uss[2].fitted);
+    std::string err;
+    for (const char* bad : {"wall 1 2 3", "board 0 0 0 123", "board 0 0 0 1x", "io 123",
+                            "fault nothing", "start 1 2 x", "uss 5 0 0 0", "slip 2", "teleport"}) {
+        sim_world v;
+        world_defaults(&v);
+        EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;
+    }
+}
+
+TEST(Ultrasonic, FlatWallAheadAndItsLimits) {
+    sim_world w = world_of({"wall 100 -100 100 100"});
+    sim_pose square{0, 0, 0};
+    sim_uss_sample s1 = ultrasonic_measure(w, nullptr, square, 1);
+    ASSERT_TRUE(s1.echo);
+    EXPECT_NEAR(s1.range, 100.0 - 12.0, 1e-9);
+    // Turned 10 degrees, the two sensors 11 cm apart differ by about 11 tan 10.
+    sim_pose turned{0, 0, 10};
+    sim_uss_sample l = ultrasonic_measure(w, nullptr, turned, 1);
+    sim_uss_sample r = ultrasonic_measure(w, nullptr, turned, 2);
+    ASSERT_TRUE(l.echo && r.echo);
+    EXPECT_NEAR(l.range - r.range, 11.0 * std::tan(10 * M_PI / 180), 0.3);
+    // Grazing: no echo.
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, sim_pose{0, 0, 70}, 1).echo);
+    // Beyond the maximum range: no echo.
+    sim_world far = world_of({"wall 400 -100 400 100"});
+    EXPECT_FALSE(ultrasonic_measure(far, nullptr, square, 1).echo);
+    // Unfitted channel, channel switched off.
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 3).echo);
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 5).echo);
+    sim_world off = world_of({"wall 100 -100 100 100", "fault uss_no_echo 1"});
+    EXPECT_FALSE(ultrasonic_measure(off, nullptr, square, 1).echo);
+    EXPECT_TRUE(ultrasonic_measure(off, nullptr, square, 2).echo);
+}
+
+TEST(Ultrasonic, RemovedBoardIsNoLongerSeen) {
+    sim_world w = world_of({"wall 100 -100 100 100", "board 60 0 180 4"});
+    uint8_t present[kWorldMaxBoards] = {1};
+    sim_pose p{0, 0, 0};
+    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1).range, 48.0, 1e-9);
+    double dist = 0;
+    EXPECT_EQ(world_board_ahead(w, present, 16, 0, 0, &dist), 0);
+    EXPECT_NEAR(dist, 44.0, 1e-9);
+    present[0] = 0;
+    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1).range, 88.0, 1e-9);
+    EXPECT_EQ(world_board_ahead(w, present, 16, 0, 0, &dist), -1);
+    // Seen from behind, a board is not "ahead".
+    present[0] = 1;
+    EXPECT_EQ(world_board_ahead(w, present, 80, 0, 180, &dist), -1);
+}
+
+}  // namespace
