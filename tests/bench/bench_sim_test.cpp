@@ -1,0 +1,316 @@
+// benchtest in the simulated robot: scripted dialogues, the transcript they
+// leave and where the simulated robot ends up (summary.txt of each run).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/emulated_devices.h"
+
+namespace {
+
+constexpr int SIM_LIMIT_MS = 60000;
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + what.size())) {
+        ++n;
+    }
+    return n;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Expects each piece in order, each after the end of the one before.
+void expect_in_order(const std::string& text, const std::vector<std::string>& pieces) {
+    std::size_t at = 0;
+    for (const std::string& p : pieces) {
+        const std::size_t found = text.find(p, at);
+        ASSERT_NE(found, std::string::npos) << "missing in order: " << p << "\n" << text;
+        at = found + p.size();
+    }
+}
+
+double heading_error(double heading, double expected) {
+    double e = std::fmod(heading - expected, 360.0);
+    if (e > 180.0) {
+        e -= 360.0;
+    } else if (e < -180.0) {
+        e += 360.0;
+    }
+    return std::fabs(e);
+}
+
+// One simulated run in a fresh run directory.
+class BenchSim : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/bench_sim_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        run_dir = tmpl;
+        setenv("TAVI_BUILD_DIR", TAVI_TEST_BUILD_DIR, 1);
+    }
+    void TearDown() override {
+        if (!HasFailure()) {
+            std::string cmd = "rm -rf " + run_dir;
+            EXPECT_EQ(system(cmd.c_str()), 0);
+        } else {
+            fprintf(stderr, "run kept in %s\n", run_dir.c_str());
+        }
+    }
+
+    std::vector<std::string> argv(const std::vector<std::string>& sim_args,
+                                  const std::vector<std::string>& command) {
+        std::vector<std::string> a{"/bin/bash", std::string(TAVI_TEST_ROOT) + "/scripts/sim",
+                                   "--run-dir", run_dir};
+        a.insert(a.end(), sim_args.begin(), sim_args.end());
+        a.push_back("--");
+        a.push_back("benchtest");
+        a.insert(a.end(), command.begin(), command.end());
+        return a;
+    }
+
+    emu_child_result run(const std::vector<std::string>& sim_args,
+                         const std::vector<std::string>& command, const std::string& input) {
+        emu_child child = emu_spawn_program(argv(sim_args, command), input);
+        return emu_child_finish(&child, SIM_LIMIT_MS);
+    }
+
+    std::map<std::string, std::string> summary() {
+        std::map<std::string, std::string> m;
+        std::istringstream in(read_file(run_dir + "/summary.txt"));
+        std::string line;
+        while (std::getline(in, line)) {
+            const std::size_t eq = line.find('=');
+            if (eq != std::string::npos) {
+                m[line.substr(0, eq)] = line.substr(eq + 1);
+            }
+        }
+        return m;
+    }
+
+    double number(const std::map<std::string, std::string>& m, const char* key) {
+        auto it = m.find(key);
+        EXPECT_NE(it, m.end()) << key;
+        return it == m.end() ? NAN : std::atof(it->second.c_str());
+    }
+
+    void expect_motors_stopped(const std::map<std::string, std::string>& m) {
+        EXPECT_EQ(m.at("last_motor_frame"), "00 00 00 00");
+        EXPECT_EQ(m.at("motor_left"), "0");
+        EXPECT_EQ(m.at("motor_right"), "0");
+    }
+
+    std::string world(const char* name) {
+        return std::string(TAVI_TEST_ROOT) + "/sim/worlds/" + name;
+    }
+
+    std::string run_dir;
+};
+
+const char* const CONSOLE_INPUT = "s\n20\n100\nr\n30\n90\nx\n";
+
+TEST_F(BenchSim, DriveConsoleTranscriptAndFinalPose) {
+    emu_child_result r = run({"--world", world("open.world")}, {}, CONSOLE_INPUT);
+    ASSERT_FALSE(r.timed_out) << r.output;
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    const std::string prompt = "run mode (s or r) = ";
+    expect_in_order(r.output,
+                    {"fd_encoder=",
+                     "fd_motor=",
+                     "fd_uss=",
+                     "fd_io=",
+                     "olicy = ",
+                     "thread_id=",
+                     "plicy = ",
+                     "Velocity Control thread created!     thread_id=",
+                     prompt,
+                     "speed value [cm/s]= distance [cm]= straight mode selected\n",
+                     "plicy = ",
+                     "speed_l=",
+                     "sum_diff_l_r=",
+                     prompt,
+                     "rataiton speed [deg/s]= rataiton angle [deg]= rotae mode selected\n",
+                     "plicy = ",
+                     "speed_l=",
+                     "sum_diff_l_r=",
+                     prompt,
+                     "plicy = ",
+                     "speed_l=",
+                     "sum_diff_l_r=",
+                     prompt + "\nend of input: motors stopped, program ends\n"});
+    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 3u);
+    EXPECT_EQ(count_of(r.output, prompt), 4u);
+    // 100 cm east, then two right turns of 90 degrees on the spot.
+    const auto m = summary();
+    expect_motors_stopped(m);
+    EXPECT_NEAR(number(m, "x"), 100.0, 1.0);
+    EXPECT_NEAR(number(m, "y"), 0.0, 1.0);
+    EXPECT_LE(heading_error(number(m, "heading"), -180.0), 2.0) << m.at("heading");
+}
+
+TEST_F(BenchSim, InterruptMidMoveLeavesTheRobotStopped) {
+    emu_child child = emu_spawn_program(argv({"--world", world("open.world")}, {}), "s\n20\n300\n");
+    ASSERT_TRUE(emu_child_wait_output(&child, "dis_left=", 20000)) << child.output;
+    // Well into the move, wheels at speed.
+    ASSERT_TRUE(emu_child_wait_output(&child, "dis_left=  10.", 20000)) << child.output;
+    kill(child.pid, SIGINT);
+    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 128 + SIGINT);
+    const auto m = summary();
+    expect_motors_stopped(m);
+    EXPECT_LT(number(m, "distance_travelled"), 100.0);
+}
+
+TEST_F(BenchSim, VelCtrlRunHaltsAndAveragesNearTheReference) {
+    emu_child_result r = run({"--world", world("open.world")}, {"vel_ctrl"}, "20\n20\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(count_of(r.output, "left_speed="), 201u);
+    // drivehalt's own line comes between the samples and the statistics.
+    expect_in_order(r.output, {"left_speed=", "Program stopped\n", "mean_left="});
+    const std::size_t at = r.output.find("mean_left=");
+    ASSERT_NE(at, std::string::npos);
+    float mean_l = 0, mean_r = 0, var_l = 0, var_r = 0;
+    ASSERT_EQ(
+        sscanf(r.output.c_str() + at, "mean_left=%f    mean_right=%f  var_left=%f var_right=%f",
+               &mean_l, &mean_r, &var_l, &var_r),
+        4);
+    EXPECT_NEAR(mean_l, 20.0, 1.5);
+    EXPECT_NEAR(mean_r, 20.0, 1.5);
+    expect_motors_stopped(summary());
+}
+
+TEST_F(BenchSim, UssShowsTheWorldsRanges) {
+    emu_child child = emu_spawn_program(argv({"--world", world("wall_bay.world")}, {"uss"}), "");
+    // Two complete lines, a second apart; bounded by the total wait.
+    for (int waited = 0; count_of(child.output, "    \n") < 2 && waited < 20000; waited += 100) {
+        emu_child_wait_output(&child, "\n\n", 100);
+    }
+    ASSERT_GE(count_of(child.output, "    \n"), 2u) << child.output;
+    kill(child.pid, SIGTERM);
+    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    ASSERT_FALSE(r.timed_out);
+    const auto m = summary();
+    // The robot never moves, so the ranges seen now are those of every query.
+    const int ch1 = static_cast<int>(number(m, "uss1_reading")) + 20;
+    const int ch2 = static_cast<int>(number(m, "uss2_reading")) + 20;
+    char line[64];
+    snprintf(line, sizeof line, "uss[1]=%3d    uss[2]=%3d    \n", ch1, ch2);
+    EXPECT_GE(count_of(r.output, line), 2u) << r.output;
+    EXPECT_NE(r.output.find("Test_USS thread created!  \nuss[1]="), std::string::npos);
+}
+
+TEST_F(BenchSim, DirectionAlignsInTheBay) {
+    emu_child_result r = run({"--world", world("wall_bay.world")}, {"direction"}, "50\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_NE(r.output.find("正体補正する距離[cm] = "), std::string::npos);
+    EXPECT_NE(r.output.find("正体補正 成功！Program stopped\n"), std::string::npos) << r.output;
+    const auto m = summary();
+    EXPECT_LE(heading_error(number(m, "heading"), 0.0), 5.0);
+    expect_motors_stopped(m);
+}
+
+TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
+    emu_child_result r = run({"--world", world("wall_bay.world")}, {"dir_num"}, "50\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    const auto m = summary();
+    EXPECT_NE(r.output.find("正体補正 成功！"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("数字=" + m.at("board_ahead_digits") + "\nProgram stopped\n"),
+              std::string::npos)
+        << r.output;
+}
+
+// Open floor with a two-digit board 54 cm ahead of the camera.
+const std::vector<std::string> TWO_DIGIT_BOARD = {"--set", "board 70 0 180 42"};
+
+TEST_F(BenchSim, NumberReadsBothDigitsFirstTime) {
+    std::vector<std::string> args{"--world", world("open.world")};
+    args.insert(args.end(), TWO_DIGIT_BOARD.begin(), TWO_DIGIT_BOARD.end());
+    emu_child_result r = run(args, {"number"}, "54\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    const std::string digits = summary().at("board_ahead_digits");
+    ASSERT_EQ(digits.size(), 2u);
+    const std::string attempt = std::string("1 回目：左数字=") + digits[0] +
+                                "、右数字=" + digits[1] +
+                                "\n画像認識完了しました\nメインwhileの終了\n";
+    EXPECT_NE(r.output.find("数字認識テストプログラムスタート！\n数字認識ボードまでの距離[cm] = "),
+              std::string::npos);
+    EXPECT_NE(r.output.find(attempt), std::string::npos) << r.output;
+    EXPECT_EQ(count_of(r.output, "回目："), 1u);
+}
+
+TEST_F(BenchSim, NumberGivesUpAfterTenFailedCaptures) {
+    std::vector<std::string> args{"--world", world("open.world"), "--fault", "capture_fail"};
+    args.insert(args.end(), TWO_DIGIT_BOARD.begin(), TWO_DIGIT_BOARD.end());
+    emu_child_result r = run(args, {"number"}, "54\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    for (int n = 1; n <= 10; ++n) {
+        EXPECT_NE(r.output.find(std::to_string(n) + " 回目：左数字=-1、右数字=-1\n"),
+                  std::string::npos)
+            << n;
+    }
+    EXPECT_EQ(count_of(r.output, "回目："), 10u);
+    EXPECT_NE(r.output.find("10 回目：左数字=-1、右数字=-1\n数字認識に10回失敗しました。\n"),
+              std::string::npos)
+        << r.output;
+}
+
+TEST_F(BenchSim, CommSendsAndFetchesThroughTheHost) {
+    ASSERT_EQ(mkdir((run_dir + "/host").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((run_dir + "/host/tavion").c_str(), 0755), 0);
+    {
+        std::ofstream info(run_dir + "/host/tavion/info.data");
+        info << "route 3\n";
+    }
+    emu_child_result r = run({"--world", world("open.world")}, {"comm"}, "42\n");
+    ASSERT_FALSE(r.timed_out);
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(read_file(run_dir + "/number1602.data"), "42\n");
+    EXPECT_EQ(read_file(run_dir + "/host/tavion/number1602.data"), "42\n");
+    EXPECT_EQ(read_file(run_dir + "/info.data"), "route 3\n");
+}
+
+TEST_F(BenchSim, IoShowsTheWorldsInputs) {
+    const std::string inputs = "101100111000";
+    emu_child child =
+        emu_spawn_program(argv({"--world", world("open.world"), "--io", inputs}, {"io"}), "");
+    ASSERT_TRUE(emu_child_wait_output(&child, "I/O[12] = ", 20000)) << child.output;
+    ASSERT_TRUE(emu_child_wait_output(&child, "\n\n", 5000)) << child.output;
+    kill(child.pid, SIGTERM);
+    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    std::string expected;
+    for (int i = 0; i < 12; ++i) {
+        expected += "I/O[" + std::to_string(i + 1) + "] = " + inputs[i] + "\n";
+    }
+    EXPECT_NE(r.output.find(expected + "\n"), std::string::npos) << r.output;
+}
+
+}  // namespace
