@@ -18,8 +18,11 @@
 #include "bench/test_uss.h"
 #include "bench/test_vel_ctrl.h"
 #include "drive/device.h"
+#include "drive/encoder.h"
 #include "drive/motor.h"
+#include "drive/run_ctrl.h"
 #include "drive/stop_guard.h"
+#include "drive/vel_ctrl.h"
 
 namespace {
 
@@ -93,6 +96,10 @@ int main(int argc, char** argv) {
     // Worker threads may still be commanding the wheels (the speed loop runs
     // on after its test); the stop frame goes last and nothing follows it.
     motor_halt();
+    // Workers still using the handles are ended before the handles close.
+    run_ctrl_cancel();
+    vel_ctrl_cancel();
+    encoder_stop();
 
     device_encoder_close();
     device_motor_close();
