@@ -8,6 +8,32 @@
 #include "drive/stop_guard.h"
 #include "drive/vel_ctrl.h"
 #include "patrol/patrol.h"
+#include "patrol/pt_pause.h"
+
+namespace {
+
+// The speed loop already sends stop frames when the patrol ends, but a wheel
+// still coasts for a moment (the last move may have ended on a kick). Ending
+// the loop only once both wheels have settled means the robot is left
+// standing, not rolling; bounded, so a wheel the encoder misreads cannot keep
+// the program alive.
+void wait_for_rest() {
+    constexpr float REST_SPEED = 0.5f;  // cm/s
+    constexpr int QUIET_LOOKS = 3;
+    constexpr int MAX_LOOKS = 100;  // 2 s
+    int quiet = 0;
+    for (int look = 0; look < MAX_LOOKS && quiet < QUIET_LOOKS; ++look) {
+        pt_pause_us(20000);
+        float left = 0.0f;
+        float right = 0.0f;
+        vel_ctrl_get_speed(&left, &right);
+        const bool still =
+            left < REST_SPEED && left > -REST_SPEED && right < REST_SPEED && right > -REST_SPEED;
+        quiet = still ? quiet + 1 : 0;
+    }
+}
+
+}  // namespace
 
 int main() {
     // Before any thread exists, so Ctrl-C at any later moment ends in a stop frame.
@@ -31,6 +57,7 @@ int main() {
     encoder_create();
     vel_ctrl_create();
     tavion_patrol();
+    wait_for_rest();
 
     // The speed loop ends with a stop frame; the halt then locks this process
     // out of the motor device, so nothing can follow that frame.
