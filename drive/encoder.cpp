@@ -21,10 +21,7 @@ std::atomic<int32_t> encoder_right{0};
 std::atomic<int32_t> encoder_left_sum{0};
 std::atomic<int32_t> encoder_right_sum{0};
 
-// Only the thread that creates and stops the sampler touches these two.
-pthread_t thread_id;
-bool sampler_running = false;
-std::atomic<bool> stop_requested{false};
+rt_worker sampler;
 
 void clear_values() {
     encoder_left_sum.store(0, std::memory_order_relaxed);
@@ -42,7 +39,7 @@ bool read_reply(int fd, uint8_t reply[2], bool* complete) {
     while (got < 2) {
         pollfd p{fd, POLLIN, 0};
         int ready = poll(&p, 1, REPLY_POLL_MS);
-        if (stop_requested.load(std::memory_order_relaxed)) {
+        if (rt_worker_stopping(sampler)) {
             return false;
         }
         if (ready == 0) {
@@ -68,7 +65,7 @@ void send_request(int fd) {
 void* encoder_read(void*) {
     int fd = device_encoder_get();
     send_request(fd);
-    while (!stop_requested.load(std::memory_order_relaxed)) {
+    while (!rt_worker_stopping(sampler)) {
         uint8_t reply[2] = {0, 0};
         bool complete = false;
         if (!read_reply(fd, reply, &complete)) {
@@ -102,9 +99,8 @@ void encoder_create() {
     // second create replaces the running sampler instead of adding one.
     encoder_stop();
     clear_values();
-    stop_requested.store(false, std::memory_order_relaxed);
-    sampler_running = rt_thread_start(&thread_id, encoder_read, "policy = %s, priority =%d\n") == 0;
-    printf("thread_id=%d\n", rt_thread_id_value(thread_id));
+    rt_worker_start(&sampler, encoder_read, "policy = %s, priority =%d\n");
+    printf("thread_id=%d\n", rt_thread_id_value(sampler.handle));
 }
 
 void encoder_get(wheel_counts* out) {
@@ -119,10 +115,5 @@ void encoder_reset() {
 }
 
 void encoder_stop() {
-    if (!sampler_running) {
-        return;
-    }
-    stop_requested.store(true, std::memory_order_relaxed);
-    pthread_join(thread_id, nullptr);
-    sampler_running = false;
+    rt_worker_stop(&sampler);
 }

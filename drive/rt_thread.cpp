@@ -51,3 +51,18 @@ int rt_thread_id_value(pthread_t handle) {
     // int, are what a 32-bit build prints for the same handle.
     return static_cast<int>(static_cast<uint32_t>(handle));
 }
+
+int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* policy_format) {
+    worker->stop.store(false, std::memory_order_relaxed);
+    int rc = rt_thread_start(&worker->handle, routine, policy_format);
+    worker->running = rc == 0;
+    return rc;
+}
+
+void rt_worker_stop(rt_worker* worker) {
+    if (worker->running) {
+        worker->stop.store(true, std::memory_order_relaxed);
+        pthread_join(worker->handle, nullptr);
+        worker->running = false;
+    }
+}

@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <atomic>
+
 // Sets the calling thread to SCHED_FIFO at priority 20 (permanently), creates
 // routine with an attribute object carrying priority 20 and the argument 2,
 // stores its handle in *handle, then prints policy_format ("policy = %s,
@@ -19,3 +21,21 @@ int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* poli
 
 // A thread handle as the int printed in the "thread_id=%d" lines.
 int rt_thread_id_value(pthread_t handle);
+
+// A worker thread that ends when asked: the loop polls `stop` once a period,
+// and rt_worker_stop waits for it, so a handle is joined exactly once and
+// never used after that.
+struct rt_worker {
+    pthread_t handle{};
+    bool running = false;  // touched only by the thread that starts and stops it
+    std::atomic<bool> stop{false};
+};
+
+// Starts routine by the recipe above; returns pthread_create's result.
+int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* policy_format);
+// Asks the worker to end and joins it; nothing when none runs.
+void rt_worker_stop(rt_worker* worker);
+// For the worker's loop: true once rt_worker_stop has been called.
+inline bool rt_worker_stopping(const rt_worker& worker) {
+    return worker.stop.load(std::memory_order_relaxed);
+}

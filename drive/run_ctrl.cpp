@@ -35,11 +35,9 @@ std::atomic<int32_t> ctrl_endflag{0};
 std::atomic<float> Kf_r{0.3f};
 std::atomic<float> Kf_r_org{0.0f};
 
-// Only the thread that creates and cancels moves touches the handle, and it
-// is joined exactly once, so a finished thread is reclaimed and never named again.
-pthread_t task_id;
-bool task_live = false;
-std::atomic<bool> stop_requested{false};
+// A finished move's thread is joined (reclaimed) exactly once, by the next
+// create or by a cancel, and its handle is never named after that.
+rt_worker task_id;
 
 // The balance memory is the thread's own; a new move starts it at zero.
 void apply_balance(double left, double right, run_ctrl_balance* b, run_ctrl_action* a) {
@@ -73,7 +71,7 @@ void* thread_code(void*) {
     Kf_r_org.store(Kf_r.load(std::memory_order_relaxed), std::memory_order_relaxed);
     run_ctrl_balance balance{0.0f, 0.0f};
     // The first period runs at once: the move has been set up before create.
-    while (!stop_requested.load(std::memory_order_relaxed)) {
+    while (!rt_worker_stopping(task_id)) {
         distance_pair dist;
         distance_get(&dist);
         run_ctrl_inputs in{dist.left,
@@ -99,15 +97,6 @@ void* thread_code(void*) {
         usleep(PERIOD_US);
     }
     return nullptr;
-}
-
-// Ends (if still running) and reclaims the last move's thread.
-void reclaim_thread() {
-    if (task_live) {
-        stop_requested.store(true, std::memory_order_relaxed);
-        pthread_join(task_id, nullptr);
-        task_live = false;
-    }
 }
 
 }  // namespace
@@ -253,7 +242,7 @@ void run_ctrl_reset() {
 
 void run_ctrl_cancel() {
     ctrl_endflag.store(0, std::memory_order_relaxed);
-    reclaim_thread();
+    rt_worker_stop(&task_id);
     // A move that ended while being cancelled has raised the flag again.
     ctrl_endflag.store(0, std::memory_order_relaxed);
 }
@@ -262,11 +251,10 @@ void run_ctrl_create() {
     // One move at a time: a finished move is reclaimed here, and one still
     // running (the caller forgot to cancel it) is ended rather than left to
     // fight the new one over the references.
-    reclaim_thread();
+    rt_worker_stop(&task_id);
     ctrl_endflag.store(0, std::memory_order_relaxed);
     distance_reset();
-    stop_requested.store(false, std::memory_order_relaxed);
-    task_live = rt_thread_start(&task_id, thread_code, "plicy = %s, priority =%d\n") == 0;
+    rt_worker_start(&task_id, thread_code, "plicy = %s, priority =%d\n");
 }
 
 int run_ctrl_get_endflag() {

@@ -35,9 +35,7 @@ vel_ctrl_state state{};
 // in progress, which could write the old sums back over the reset.
 std::atomic<bool> reset_requested{false};
 
-pthread_t tasks;
-bool thread_running = false;  // touched only by the creating/cancelling thread
-std::atomic<bool> stop_requested{false};
+rt_worker tasks;
 
 float pid(float ref, float measured, float* err_sum, float* err_prev, float kp, float ki,
           float kd) {
@@ -56,7 +54,7 @@ float pid(float ref, float measured, float* err_sum, float* err_prev, float kp, 
 }
 
 void* thread_code(void*) {
-    while (!stop_requested.load(std::memory_order_relaxed)) {
+    while (!rt_worker_stopping(tasks)) {
         if (reset_requested.exchange(false, std::memory_order_relaxed)) {
             state.err_sum_l = state.err_sum_r = state.err_prev_l = state.err_prev_r = 0.0f;
         }
@@ -73,14 +71,6 @@ void* thread_code(void*) {
         usleep(PERIOD_US);
     }
     return nullptr;
-}
-
-void end_thread() {
-    if (thread_running) {
-        stop_requested.store(true, std::memory_order_relaxed);
-        pthread_join(tasks, nullptr);
-        thread_running = false;
-    }
 }
 
 }  // namespace
@@ -143,15 +133,21 @@ int vel_ctrl_reset() {
 int vel_ctrl_cancel() {
     // The loop is ended and joined first, so the stop frame below is the last
     // frame the controller ever sends.
-    end_thread();
+    rt_worker_stop(&tasks);
     motor_drive(0, 0);
     return 0;
 }
 
 void vel_ctrl_create() {
     // A second loop would fight the first over the motors; replace it instead.
-    end_thread();
-    stop_requested.store(false, std::memory_order_relaxed);
-    thread_running = rt_thread_start(&tasks, thread_code, "plicy = %s, priority =%d\n") == 0;
-    printf("Velocity Control thread created!     thread_id=%d\n", rt_thread_id_value(tasks));
+    rt_worker_stop(&tasks);
+    rt_worker_start(&tasks, thread_code, "plicy = %s, priority =%d\n");
+    printf("Velocity Control thread created!     thread_id=%d\n", rt_thread_id_value(tasks.handle));
+}
+
+void vel_ctrl_get_refs(vel_ctrl_refs* out) {
+    out->left = vel_l_ref.load(std::memory_order_relaxed);
+    out->right = vel_r_ref.load(std::memory_order_relaxed);
+    out->left_org = vel_l_ref_org.load(std::memory_order_relaxed);
+    out->right_org = vel_r_ref_org.load(std::memory_order_relaxed);
 }

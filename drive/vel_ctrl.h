@@ -57,3 +57,6 @@ float vel_ctrl_speed_right(int32_t count);
 // one PID step per wheel, clamp to +-127, truncation toward 0.
 vel_ctrl_output vel_ctrl_step(vel_ctrl_state* state, int32_t count_l, int32_t count_r,
                               const vel_ctrl_refs& refs);
+
+// The four references as they stand now (in use and base, cm/s).
+void vel_ctrl_get_refs(vel_ctrl_refs* out);

@@ -1,0 +1,233 @@
+// The run controller's arithmetic period by period: speed profiles, end
+// conditions and the balance correction, checked against the move rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "drive/run_ctrl.h"
+#include "drive/vel_ctrl.h"
+
+namespace {
+
+run_ctrl_inputs straight(float m, float speed, float dist, int32_t mode = RUN_STRAIGHT) {
+    return {m, m, mode, speed, dist, 1, 0.3f};
+}
+
+TEST(RunCtrlStep, StraightTargetZeroEitherSign) {
+    run_ctrl_balance b{};
+    // at rest the mean 0 is not beyond 0: creep at 2 cm/s
+    run_ctrl_action a = run_ctrl_step(straight(0, 20, 0), &b);
+    EXPECT_FALSE(a.ended);
+    ASSERT_TRUE(a.set);
+    EXPECT_EQ(a.set_left, 2.0f);
+    EXPECT_EQ(a.set_right, 2.0f);
+    EXPECT_TRUE(run_ctrl_step(straight(0.05f, 20, 0), &b).ended);
+
+    run_ctrl_balance back{};
+    a = run_ctrl_step(straight(0, -20, 0), &back);
+    EXPECT_FALSE(a.ended);
+    EXPECT_EQ(a.set_left, -2.0f);
+    EXPECT_TRUE(run_ctrl_step(straight(-0.05f, -20, 0), &back).ended);
+}
+
+TEST(RunCtrlStep, TargetOppositeToSpeedEndsAtOnce) {
+    run_ctrl_balance b{};
+    run_ctrl_action a = run_ctrl_step(straight(0, 20, -50), &b);
+    EXPECT_TRUE(a.ended);
+    EXPECT_FALSE(a.set);
+    EXPECT_FALSE(a.mod);
+    EXPECT_EQ(b.sum_diff_l_r, 0.0f);  // the imbalance line shows 0.0
+}
+
+TEST(RunCtrlStep, ZeroSpeedFollowsBackwardRules) {
+    run_ctrl_balance b{};
+    EXPECT_TRUE(run_ctrl_step(straight(0, 0, 30), &b).ended);
+    // and with a negative target it ramps towards -2 cm/s
+    run_ctrl_action a = run_ctrl_step(straight(-20, 0, -24), &b);
+    EXPECT_FALSE(a.ended);
+    EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(-2.0 - 2.0 * (-4.0) / 12.0));
+}
+
+TEST(RunCtrlStep, StraightRampProfileForward) {
+    const float s = 20, d = 100;
+    for (float m = 0; m <= 101; m += 0.25f) {
+        run_ctrl_balance b{};
+        run_ctrl_action a = run_ctrl_step(straight(m, s, d), &b);
+        double e = d - m;
+        SCOPED_TRACE(m);
+        if (m > d) {
+            EXPECT_TRUE(a.ended);
+            continue;
+        }
+        ASSERT_FALSE(a.ended);
+        double v = e < 12 ? 2 + (s - 2) * e / 12 : s;
+        EXPECT_EQ(a.set_left, static_cast<float>(v));
+        EXPECT_EQ(a.set_right, static_cast<float>(v));
+    }
+    // equality: exactly at the target the move has not ended
+    run_ctrl_balance b{};
+    EXPECT_FALSE(run_ctrl_step(straight(100, s, d), &b).ended);
+}
+
+TEST(RunCtrlStep, FastStraightProfile) {
+    // 20 cm/s up to 55 cm, 40 cm/s until the mean passes 100, then the end
+    for (float m = 0; m <= 101; m += 0.5f) {
+        run_ctrl_balance b{};
+        run_ctrl_action a = run_ctrl_step(straight(m, 20, 100, RUN_FAST_STRAIGHT), &b);
+        SCOPED_TRACE(m);
+        if (m > 100) {
+            EXPECT_TRUE(a.ended);
+        } else {
+            ASSERT_TRUE(a.set);
+            EXPECT_EQ(a.set_left, m > 55 ? 40.0f : 20.0f);
+        }
+    }
+    // backward fast straight uses the ordinary 12 cm ramp
+    run_ctrl_balance b{};
+    run_ctrl_action a = run_ctrl_step(straight(-94, -20, -100, RUN_FAST_STRAIGHT), &b);
+    EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(-2.0 + 18.0 * (-6.0) / 12.0));
+}
+
+TEST(RunCtrlStep, BalanceCorrection) {
+    run_ctrl_balance b{};
+    run_ctrl_inputs in{10.5f, 10.0f, RUN_STRAIGHT, 20, 100, 1, 0.3f};
+    run_ctrl_action a = run_ctrl_step(in, &b);
+    double d = 0.5;
+    ASSERT_TRUE(a.mod);
+    EXPECT_FLOAT_EQ(a.mod_left, static_cast<float>(-(15.5 * d + 30 * d)));
+    EXPECT_FLOAT_EQ(a.mod_right, static_cast<float>(15.5 * d + 30 * d));
+    EXPECT_FLOAT_EQ(b.sum_diff_l_r, 0.5f);
+    // second period: the derivative sees the change, the sum adds |d|
+    in.left = 10.0f;
+    in.right = 10.25f;
+    a = run_ctrl_step(in, &b);
+    double d2 = -0.25;
+    EXPECT_FLOAT_EQ(a.mod_right, static_cast<float>(15.5 * d2 + 30 * (d2 - d)));
+    EXPECT_FLOAT_EQ(b.sum_diff_l_r, 0.75f);
+    EXPECT_FLOAT_EQ(b.diff_l_r_prev, -0.25f);
+
+    // without a target: only the correction, around the base references
+    run_ctrl_inputs free_run{1.0f, 0.0f, RUN_STRAIGHT, 20, 0, 0, 0.3f};
+    run_ctrl_balance f{};
+    a = run_ctrl_step(free_run, &f);
+    EXPECT_FALSE(a.set);
+    EXPECT_TRUE(a.mod);
+    EXPECT_FALSE(a.ended);
+}
+
+TEST(RunCtrlStep, RotationProfileS10D30) {
+    const double factor = 1.9894321;
+    for (double angle = 0; angle <= 31; angle += 0.5) {
+        float diff = static_cast<float>(angle / factor);
+        run_ctrl_inputs in{diff / 2, -diff / 2, RUN_ROTATE, 10, 30, 1, 0.3f};
+        run_ctrl_balance b{};
+        run_ctrl_action a = run_ctrl_step(in, &b);
+        double measured = (static_cast<double>(in.left) - in.right) * factor;
+        SCOPED_TRACE(measured);
+        if (measured > 30) {
+            EXPECT_TRUE(a.ended);
+            continue;
+        }
+        ASSERT_TRUE(a.set);
+        double e = 30 - measured;
+        double v = e < 20 ? static_cast<double>(0.3f) * e + 2 : 10;
+        EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(v));
+        EXPECT_FLOAT_EQ(a.set_right, static_cast<float>(-v));
+        EXPECT_FALSE(a.mod);
+        // a pure turn keeps the centre still: nothing accumulates
+        EXPECT_NEAR(b.sum_diff_l_r, 0.0f, 1e-6f);
+    }
+}
+
+TEST(RunCtrlStep, RotationBackwardAndCentreDrift) {
+    run_ctrl_balance b{};
+    // -15 degrees of -30 done: inside the zone, Kf_r x E - 2
+    float diff = static_cast<float>(-15 / 1.9894321);
+    run_ctrl_inputs in{diff / 2 + 0.5f, -diff / 2 + 0.5f, RUN_ROTATE, -10, -30, 1, 0.5f};
+    run_ctrl_action a = run_ctrl_step(in, &b);
+    ASSERT_FALSE(a.ended);
+    double e = -30 - (static_cast<double>(in.left) - in.right) * 1.9894321;
+    EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(0.5 * e - 2));
+    EXPECT_FLOAT_EQ(b.sum_diff_l_r, 1.0f);  // |L + R|
+    // without a target only the accumulation happens
+    run_ctrl_balance nb{};
+    in.dist_flag = 0;
+    a = run_ctrl_step(in, &nb);
+    EXPECT_FALSE(a.set);
+    EXPECT_FLOAT_EQ(nb.sum_diff_l_r, 1.0f);
+}
+
+TEST(RunCtrlStep, ArcForwardOnLeftBackwardOnRight) {
+    run_ctrl_balance b{};
+    run_ctrl_action a = run_ctrl_step({5, 1.75f, RUN_ARC, 10, 50, 1, 0.3f}, &b);
+    EXPECT_EQ(a.set_left, 10.0f);
+    EXPECT_EQ(a.set_right, static_cast<float>(0.35 * 10));
+    EXPECT_FALSE(a.mod);
+    EXPECT_TRUE(run_ctrl_step({50.1f, 0, RUN_ARC, 10, 50, 1, 0.3f}, &b).ended);
+
+    // backward: the right wheel, turning at 0.35 x V, decides; the left is ignored
+    a = run_ctrl_step({-200, -15, RUN_ARC, -10, -20, 1, 0.3f}, &b);
+    EXPECT_FALSE(a.ended);
+    double v = -2 - (-10 + 2) * (-5.0) / 12;
+    EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(v));
+    EXPECT_FLOAT_EQ(a.set_right, static_cast<float>(0.35 * v));
+    EXPECT_FALSE(run_ctrl_step({-200, -20, RUN_ARC, -10, -20, 1, 0.3f}, &b).ended);
+    EXPECT_TRUE(run_ctrl_step({-5, -20.1f, RUN_ARC, -10, -20, 1, 0.3f}, &b).ended);
+    EXPECT_EQ(b.sum_diff_l_r, 0.0f);
+    // without a target an arc does nothing
+    a = run_ctrl_step({5, 1, RUN_ARC, 10, 0, 0, 0.3f}, &b);
+    EXPECT_FALSE(a.set || a.mod || a.ended);
+}
+
+TEST(RunCtrlStep, UnknownModeNeverEnds) {
+    for (int32_t mode : {7, 4, -1}) {
+        for (float m : {0.0f, 100.0f, -100.0f}) {
+            run_ctrl_balance b{};
+            run_ctrl_action a = run_ctrl_step({m, m, mode, 20, 10, 1, 0.3f}, &b);
+            EXPECT_FALSE(a.ended || a.set || a.mod) << mode << " " << m;
+        }
+    }
+}
+
+TEST(RunCtrlSet, FirstCommandAndGainReset) {
+    vel_ctrl_refs r{};
+    std::string out;
+    testing::internal::CaptureStdout();
+    run_ctrl_set(RUN_ROTATE, 10);
+    vel_ctrl_get_refs(&r);
+    run_ctrl_set(RUN_STRAIGHT, 20);
+    vel_ctrl_refs s{};
+    vel_ctrl_get_refs(&s);
+    run_ctrl_set(7, 20);
+    vel_ctrl_refs z{};
+    vel_ctrl_get_refs(&z);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "rotae mode selected\nstraight mode selected\n");
+    EXPECT_FLOAT_EQ(r.left_org, 2.51328f);
+    EXPECT_FLOAT_EQ(r.right_org, -2.51328f);
+    EXPECT_EQ(s.left_org, 20.0f);
+    EXPECT_EQ(s.right, 20.0f);
+    EXPECT_EQ(z.left_org, 0.0f);
+    EXPECT_EQ(z.right_org, 0.0f);
+
+    // no run-control thread has started in this process: the saved gain is 0
+    EXPECT_EQ(run_ctrl_get_Kfr(), 0.3f);
+    run_ctrl_set_Kfr(0.7f);
+    EXPECT_EQ(run_ctrl_get_Kfr(), 0.7f);
+    run_ctrl_reset_Kfr();
+    EXPECT_EQ(run_ctrl_get_Kfr(), 0.0f);
+}
+
+TEST(RunCtrlSet, EndFlagAndTargetLifecycle) {
+    // before any move: 0; set_dist clears the flag; unset keeps it as is
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+    run_ctrl_set_dist(30);
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+    run_ctrl_unset_dist();
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+    // cancel with no thread at all is harmless
+    run_ctrl_cancel();
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+}
+
+}  // namespace
