@@ -177,7 +177,13 @@ INSTANTIATE_TEST_SUITE_P(Signals, BenchSignal, ::testing::Values(SIGINT, SIGTERM
 
 TEST_F(Bench, InterruptedConsoleMoveLeavesStopFrameLast) {
     feed_encoder(0, 0);  // wheels that never turn: the move is still running
-    emu_child_result r = interrupt_after({}, "s\n20\n100\n", "speed_l=", SIGINT);
+    emu_child child = start({}, "s\n20\n100\n");
+    // The interrupt must come while the speed loop is commanding the wheels,
+    // not merely after the console printed its first line: wait for a frame.
+    std::vector<uint8_t> bytes = emu_read_bytes(motor, 4, 5000);
+    EXPECT_EQ(bytes.size(), 4u) << "no frame before the interrupt";
+    kill(child.pid, SIGINT);
+    emu_child_result r = emu_child_finish(&child, RUN_LIMIT_MS);
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFSIGNALED(r.status));
     EXPECT_EQ(WTERMSIG(r.status), SIGINT);
@@ -185,7 +191,8 @@ TEST_F(Bench, InterruptedConsoleMoveLeavesStopFrameLast) {
                             "selected\n"),
               std::string::npos)
         << r.output;
-    const std::vector<uint8_t> bytes = motor_bytes();
+    const std::vector<uint8_t> rest = motor_bytes();
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
     ASSERT_GT(bytes.size(), 4u);
     EXPECT_TRUE(ends_with_stop_frame(bytes));
 }
