@@ -29,15 +29,6 @@
 
 extern char** environ;
 
-#if defined(__SANITIZE_THREAD__)
-// OpenCV's image codecs start GDAL, which takes two of its own mutexes in
-// both orders inside one thread. That is GDAL's affair, not a race of ours,
-// and would otherwise end every run under ThreadSanitizer at the map.
-extern "C" const char* __tsan_default_suppressions() {
-    return "deadlock:libgdal.so\n";
-}
-#endif
-
 namespace {
 
 struct options {
