@@ -5,6 +5,7 @@
 #include "drive/device.h"
 #include "drive/encoder.h"
 #include "drive/motor.h"
+#include "drive/run_ctrl.h"
 #include "drive/stop_guard.h"
 #include "drive/vel_ctrl.h"
 #include "patrol/patrol.h"
@@ -59,6 +60,9 @@ int main() {
     tavion_patrol();
     wait_for_rest();
 
+    // A patrol that ends on a wall alignment leaves that alignment's last,
+    // finished rotation to be reclaimed by a next move, and there is none.
+    run_ctrl_cancel();
     // The speed loop ends with a stop frame; the halt then locks this process
     // out of the motor device, so nothing can follow that frame.
     vel_ctrl_cancel();
