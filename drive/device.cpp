@@ -1,6 +1,7 @@
 #include "drive/device.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,18 +18,32 @@ std::atomic<int> fd_motor{0};
 std::atomic<int> fd_uss{0};
 std::atomic<int> fd_io{0};
 
+// The motor handle is the one used from several threads at once: the speed
+// loop, the canceller and the signal watcher's safety stop, which exists
+// before the devices are opened and may fire while they are being closed.
+// Its open, close and every frame written to it go under this lock, so a
+// frame never meets a descriptor half opened or already closed (the number
+// of a closed descriptor may by then belong to another file). A plain
+// pthread mutex has no destructor, so a worker still writing while the
+// process exits finds it intact.
+pthread_mutex_t motor_lock = PTHREAD_MUTEX_INITIALIZER;
+bool motor_closed = false;  // guarded by motor_lock; the handle value itself stays
+
 // The handle is stored before anything is printed, so the line shows exactly
 // what later users of the handle will get.
-int open_node(const char* name, int flags, std::atomic<int>* handle, const char* line,
-              const char* failure) {
-    handle->store(open(device_node_path(name).c_str(), flags), std::memory_order_relaxed);
-    int fd = handle->load(std::memory_order_relaxed);
+int report_open(int fd, const char* line, const char* failure) {
     printf(line, fd);
     if (fd == -1) {
         printf("%s", failure);
         return -1;
     }
     return 0;
+}
+
+int open_node(const char* name, int flags, std::atomic<int>* handle, const char* line,
+              const char* failure) {
+    handle->store(open(device_node_path(name).c_str(), flags), std::memory_order_relaxed);
+    return report_open(handle->load(std::memory_order_relaxed), line, failure);
 }
 
 int close_node(const std::atomic<int>& handle) {
@@ -57,7 +72,12 @@ int device_encoder_open() {
 }
 
 int device_motor_open() {
-    return open_node("motor_dev", O_RDWR, &fd_motor, "fd_motor=%d\n", "motor_dev can't open !!!\n");
+    pthread_mutex_lock(&motor_lock);
+    fd_motor.store(open(device_node_path("motor_dev").c_str(), O_RDWR), std::memory_order_relaxed);
+    motor_closed = false;
+    int fd = fd_motor.load(std::memory_order_relaxed);
+    pthread_mutex_unlock(&motor_lock);
+    return report_open(fd, "fd_motor=%d\n", "motor_dev can't open !!!\n");
 }
 
 int device_uss_open() {
@@ -88,7 +108,24 @@ int device_encoder_close() {
     return close_node(fd_encoder);
 }
 int device_motor_close() {
-    return close_node(fd_motor);
+    pthread_mutex_lock(&motor_lock);
+    close_node(fd_motor);
+    motor_closed = true;
+    pthread_mutex_unlock(&motor_lock);
+    return 0;
+}
+
+ssize_t device_motor_write(const void* bytes, std::size_t size) {
+    ssize_t n = -1;
+    pthread_mutex_lock(&motor_lock);
+    int fd = fd_motor.load(std::memory_order_relaxed);
+    // Not yet opened (0 is standard input) or closed: the frame is lost, as
+    // it would be on a failed open.
+    if (fd > 0 && !motor_closed) {
+        n = write(fd, bytes, size);
+    }
+    pthread_mutex_unlock(&motor_lock);
+    return n;
 }
 int device_uss_close() {
     return close_node(fd_uss);

@@ -3,6 +3,9 @@
 // successful open and -1 after a failed one; closing leaves the value alone.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <string>
 
 // Opens "<dir>/encoder_dev" read-write (blocking). Prints "fd_encoder=%d\n" and,
@@ -28,6 +31,11 @@ int device_encoder_close();
 int device_motor_close();
 int device_uss_close();
 int device_io_close();
+
+// One write of a whole frame to the motor handle, serialised with the
+// motor handle's open and close; nothing is written before an open or after a
+// close. The write's result, or -1 when nothing was written.
+ssize_t device_motor_write(const void* bytes, std::size_t size);
 
 // Full path of a device node: "$TAVI_DEVICE_DIR/<name>" when the variable is
 // set and not empty, else "/dev/<name>". Lets tests and the simulator run the

@@ -1,7 +1,6 @@
 #include "drive/motor.h"
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <atomic>
 
@@ -14,7 +13,8 @@ namespace {
 // in behind it, even one that was between computing and writing. The lock is
 // uncontended in normal running (one writer per period), so it costs nothing
 // noticeable. A plain pthread mutex has no destructor, so a worker still
-// writing while the process exits finds it intact.
+// writing while the process exits finds it intact. The device registry's own
+// motor lock is only ever taken inside this one, never the other way round.
 pthread_mutex_t write_lock = PTHREAD_MUTEX_INITIALIZER;
 bool halted = false;              // guarded by write_lock
 std::atomic<int> halted_seen{0};  // the same fact, for lock-free readers
@@ -24,7 +24,7 @@ void write_frame(const uint8_t* frame, std::size_t size) {
     if (!halted) {
         // Not checked: a lost command leaves the motors at the previous one,
         // and the next period sends a fresh frame anyway.
-        ssize_t n = write(device_motor_get(), frame, size);
+        ssize_t n = device_motor_write(frame, size);
         (void)n;
     }
     pthread_mutex_unlock(&write_lock);
@@ -70,7 +70,7 @@ void motor_halt() {
     pthread_mutex_lock(&write_lock);
     if (!halted) {
         const uint8_t stop[MOTOR_HALT_FRAME_SIZE] = {0, 0, 0, 0};
-        ssize_t n = write(device_motor_get(), stop, sizeof stop);
+        ssize_t n = device_motor_write(stop, sizeof stop);
         (void)n;
         halted = true;
         halted_seen.store(1, std::memory_order_relaxed);
