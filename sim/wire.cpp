@@ -45,11 +45,12 @@ int wire_motor_split(sim_motor_framer* f, const uint8_t* data, size_t n, sim_mot
 
 void wire_encoder_reply(int64_t inc_left, int64_t inc_right, uint8_t out[2], bool* wrapped_left,
                         bool* wrapped_right) {
-    int64_t right_wire = -inc_right;
+    // The right increment goes out negated; negating in unsigned arithmetic
+    // keeps the most negative count defined (it wraps like any other).
     *wrapped_left = inc_left < -128 || inc_left > 127;
-    *wrapped_right = right_wire < -128 || right_wire > 127;
+    *wrapped_right = inc_right < -127 || inc_right > 128;
     out[0] = static_cast<uint8_t>(static_cast<uint64_t>(inc_left) & 0xFF);
-    out[1] = static_cast<uint8_t>(static_cast<uint64_t>(right_wire) & 0xFF);
+    out[1] = static_cast<uint8_t>((0 - static_cast<uint64_t>(inc_right)) & 0xFF);
 }
 
 void wire_uss_reply(bool echo, double range, uint8_t out[2]) {
@@ -58,7 +59,7 @@ void wire_uss_reply(bool echo, double range, uint8_t out[2]) {
         return;
     }
     double reading = std::round(range) - 20.0;
-    if (reading < 0)
+    if (!(reading >= 0))  // NaN too: a range that is not a number reads as 0
         reading = 0;
     if (reading > kMaxReading)
         reading = kMaxReading;
