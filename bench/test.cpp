@@ -33,19 +33,19 @@ void run_number() {
 }
 
 const test_routine routines[] = {
-    {"run_ctrl", "drive console: straight runs and turns (the default)", test_run_ctrl},
-    {"motor", "motor outputs through the dead-band encoding", test_motor},
-    {"pwm", "raw two-byte motor frames", test_pwm},
-    {"pwm_vel", "raw motor frames with the encoder readout", test_pwm_vel},
-    {"encoder", "encoder counts and sums", test_encoder},
-    {"distance", "wheel distances", test_distance},
-    {"vel_ctrl", "speed-control run of 201 samples with statistics", test_vel_ctrl},
-    {"uss", "ultrasonic ranges of channels 1 and 2", test_uss},
-    {"direction", "wall alignment at a distance", test_direction},
-    {"number", "two-digit number reading", run_number},
-    {"dir_num", "wall alignment, then a one-digit reading", test_dir_num},
-    {"io", "the 12 digital inputs", test_io},
-    {"comm", "send a number to the host, fetch info.data", test_comm},
+    {"run_ctrl", "drive console: straight runs and turns (the default)", test_run_ctrl, true},
+    {"motor", "motor outputs through the dead-band encoding", test_motor, false},
+    {"pwm", "raw two-byte motor frames", test_pwm, false},
+    {"pwm_vel", "raw motor frames with the encoder readout", test_pwm_vel, false},
+    {"encoder", "encoder counts and sums", test_encoder, false},
+    {"distance", "wheel distances", test_distance, false},
+    {"vel_ctrl", "speed-control run of 201 samples with statistics", test_vel_ctrl, true},
+    {"uss", "ultrasonic ranges of channels 1 and 2", test_uss, false},
+    {"direction", "wall alignment at a distance", test_direction, true},
+    {"number", "two-digit number reading", run_number, false},
+    {"dir_num", "wall alignment, then a one-digit reading", test_dir_num, true},
+    {"io", "the 12 digital inputs", test_io, false},
+    {"comm", "send a number to the host, fetch info.data", test_comm, false},
 };
 
 }  // namespace
@@ -71,6 +71,7 @@ void test_list(FILE* stream) {
 
 int main(int argc, char** argv) {
     // Before any thread exists, so an interrupt anywhere leaves a stop frame last.
+    device_std_streams_reserve();
     stop_guard_install();
 
     if (argc > 1 && strcmp(argv[1], "--help") == 0 && argc == 2) {
@@ -90,6 +91,15 @@ int main(int argc, char** argv) {
     device_motor_open();
     device_uss_open();
     device_io_open();
+
+    if (routine->needs_encoder && device_encoder_get() == -1) {
+        printf("%s not started: encoder_dev did not open\n", routine->name);
+        motor_halt();
+        device_motor_close();
+        device_uss_close();
+        device_io_close();
+        return 1;
+    }
 
     routine->run();
 

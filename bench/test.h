@@ -8,6 +8,10 @@ struct test_routine {
     const char* name;
     const char* what;  // one line for the list
     void (*run)();
+    // Closes the speed loop on the wheel encoders: without them the loop reads
+    // zero speed for ever and drives the wheels to full command, so such a
+    // routine must not start when the encoder node did not open.
+    bool needs_encoder;
 };
 
 // The routine called name, or null. A null name selects the drive console.
