@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -64,6 +65,18 @@ std::string device_node_path(const char* name) {
         return std::string(dir) + "/" + name;
     }
     return std::string("/dev/") + name;
+}
+
+void device_std_streams_reserve() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free number is this one, as all below it are open.
+            const int got = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (got != fd && got >= 0) {
+                close(got);  // cannot happen unless another thread opened one meanwhile
+            }
+        }
+    }
 }
 
 int device_encoder_open() {

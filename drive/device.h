@@ -8,6 +8,13 @@
 #include <cstddef>
 #include <string>
 
+// Call first in main. Opens /dev/null on any of the standard descriptors 0, 1
+// and 2 that is closed, so a device node opened later never takes one of their
+// numbers: otherwise a program started with standard output closed would print
+// its console lines into the motor driver, and one without standard input
+// would read its answers from the encoder.
+void device_std_streams_reserve();
+
 // Opens "<dir>/encoder_dev" read-write (blocking). Prints "fd_encoder=%d\n" and,
 // on failure, "encoder_dev can't open !!!\n". 0 on success, -1 on failure.
 int device_encoder_open();

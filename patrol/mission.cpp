@@ -38,6 +38,7 @@ void wait_for_rest() {
 
 int main() {
     // Before any thread exists, so Ctrl-C at any later moment ends in a stop frame.
+    device_std_streams_reserve();
     stop_guard_install();
     // Each line as it happens: the transcript is often read through a pipe,
     // interleaved with the capture command's own output.

@@ -9,6 +9,13 @@
 #include <string>
 
 int main() {
+    // With standard output closed the node would get descriptor 1 and the
+    // closing line would reach the motor driver as four bogus frames.
+    for (int std_fd = 0; std_fd <= 2; ++std_fd) {
+        if (fcntl(std_fd, F_GETFD) == -1) {
+            open("/dev/null", std_fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
     const char* dir = getenv("TAVI_DEVICE_DIR");
     std::string node = (dir != nullptr && dir[0] != '\0') ? std::string(dir) + "/motor_dev"
                                                           : std::string("/dev/motor_dev");

@@ -372,6 +372,24 @@ bool emu_child_wait_output(emu_child* child, const std::string& text, int timeou
     return true;
 }
 
+bool emu_child_wait_count(emu_child* child, const std::string& text, int count, int timeout_ms) {
+    auto occurrences = [&] {
+        int n = 0;
+        for (std::size_t at = child->output.find(text); at != std::string::npos && n < count;
+             at = child->output.find(text, at + text.size())) {
+            ++n;
+        }
+        return n;
+    };
+    auto deadline = after_ms(timeout_ms);
+    while (occurrences() < count) {
+        if (remaining_ms(deadline) == 0 || !collect(child, std::min(remaining_ms(deadline), 10))) {
+            return occurrences() >= count;
+        }
+    }
+    return true;
+}
+
 emu_child_result emu_run_func(const std::function<int()>& fn, int timeout_ms,
                               const std::string& stdin_text) {
     emu_child child = emu_spawn_func(fn, stdin_text);

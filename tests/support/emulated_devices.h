@@ -98,6 +98,8 @@ emu_child_result emu_child_finish(emu_child* child, int timeout_ms);
 // waiting for its end; returns true when `text` has appeared, waiting at most
 // timeout_ms for it.
 bool emu_child_wait_output(emu_child* child, const std::string& text, int timeout_ms);
+// The same, until `text` has appeared `count` times.
+bool emu_child_wait_count(emu_child* child, const std::string& text, int count, int timeout_ms);
 
 // Convenience: spawn + finish.
 emu_child_result emu_run_func(const std::function<int()>& fn, int timeout_ms,
