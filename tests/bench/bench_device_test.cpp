@@ -164,7 +164,9 @@ TEST_P(BenchSignal, PwmFramesThenStopFrameLast) {
         << r.output;
     const std::vector<uint8_t> bytes = motor_bytes();
     ASSERT_TRUE(ends_with_stop_frame(bytes));
-    ASSERT_GE(bytes.size(), 4u + 6u);
+    // Each line is printed before its frame goes out, so the third line
+    // vouches for two frames only: the signal may come between line and frame.
+    ASSERT_GE(bytes.size(), 4u + 4u);
     ASSERT_EQ((bytes.size() - 4) % 2, 0u);
     for (std::size_t i = 0; i + 4 < bytes.size(); i += 2) {
         EXPECT_EQ(bytes[i], 158) << i;
