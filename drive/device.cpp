@@ -11,6 +11,12 @@
 
 namespace {
 
+// The device table gives the open flags by value as the robot's i386 kernel
+// has them; the same values hold on x86-64, so a build here opens the nodes
+// exactly as the robot does.
+static_assert(O_RDWR == 2, "read-write open flag");
+static_assert((O_RDWR | O_NOCTTY | O_NONBLOCK) == 0x902, "serial port open flags");
+
 // 0 until opened, the descriptor after an open, -1 after a failed one. Written
 // on the main thread before the workers start, then only read; atomics so that
 // a late reopen from a test or tool is still not a data race.

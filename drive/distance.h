@@ -6,6 +6,7 @@ struct distance_pair {
     float left;
     float right;
 };
+static_assert(sizeof(distance_pair) == 8, "distance_pair is two 32-bit floats");
 
 // One encoder_get, then left = left_sum x 0.038713433 x 0.9842, right = right_sum x 0.038713433.
 void distance_get(distance_pair* out);

@@ -11,6 +11,9 @@ struct wheel_counts {
     int32_t left_sum;   // left counts since the last reset
     int32_t right_sum;  // right counts since the last reset
 };
+// Same layout on the 32-bit robot and a 64-bit development machine: the
+// record is copied whole between threads and printed field by field with %d.
+static_assert(sizeof(wheel_counts) == 16, "wheel_counts is four 32-bit counts");
 
 // Clears all four values, then starts the sampler thread (encoder_read) by the
 // real-time recipe; prints "policy = %s, priority =%d\n" and "thread_id=%d\n".

@@ -13,6 +13,7 @@ struct candidate_rect {
     int32_t x2;  // x1 + width (one past the right column)
     int32_t y2;  // y1 + height (one past the bottom row)
 };
+static_assert(sizeof(candidate_rect) == 16, "candidate_rect is four 32-bit corners");
 
 constexpr int CANDIDATE_TABLE_SIZE = 10;
 
