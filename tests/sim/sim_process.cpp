@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 std::string sim_temp_dir() {
     char tmpl[] = "/tmp/tavi-simtest-XXXXXX";
@@ -38,12 +39,18 @@ std::map<std::string, std::string> sim_read_summary(const std::string& path) {
     return out;
 }
 
-std::map<std::string, std::string> sim_stop(sim_process* p) {
+std::map<std::string, std::string> sim_stop(sim_process* p, std::string* log) {
     kill(p->child.pid, SIGTERM);
     emu_child_result r = emu_child_finish(&p->child, 15000);
     EXPECT_FALSE(r.timed_out);
     EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
     auto s = sim_read_summary(p->dir + "/summary.txt");
+    if (log != nullptr) {
+        std::ifstream in(p->dir + "/log.csv");
+        std::stringstream text;
+        text << in.rdbuf();
+        *log = text.str();
+    }
     std::string cmd = "rm -rf '" + p->dir + "'";
     if (system(cmd.c_str()) != 0)
         ADD_FAILURE() << "could not remove " << p->dir;

@@ -15,8 +15,9 @@ struct sim_process {
 // Starts tavi-sim in a fresh directory with the extra arguments and waits
 // (bounded) until it serves its nodes.
 sim_process sim_start(const std::vector<std::string>& extra);
-// Stops it with SIGTERM, waits for it and returns its summary.
-std::map<std::string, std::string> sim_stop(sim_process* p);
+// Stops it with SIGTERM, waits for it and returns its summary; with log, also
+// the run's log.csv as it was at the end (the directory is removed).
+std::map<std::string, std::string> sim_stop(sim_process* p, std::string* log = nullptr);
 // key=value lines of a summary file.
 std::map<std::string, std::string> sim_read_summary(const std::string& path);
 // A fresh temporary directory.

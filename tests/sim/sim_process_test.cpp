@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,47 @@ TEST(SimDevices, EncoderAndMotorFramesDriveTheRobot) {
     EXPECT_GT(std::stod(s["x"]), 3.0);
     EXPECT_GE(std::stoll(s["encoder_left"]), left);
     EXPECT_EQ(s["encoder_wraps"], "0");
+}
+
+// A sampler that falls behind asks after more than 127 counts have passed:
+// the 8-bit reply wraps as the real board's would, and the log says so.
+TEST(SimDevices, EncoderReplyWrapsAfterALongGapAndIsLogged) {
+    sim_process p = sim_start({});
+    int enc = open_node(p, "encoder_dev");
+    int mot = open_node(p, "motor_dev");
+    ASSERT_GE(enc, 0);
+    ASSERT_GE(mot, 0);
+    ASSERT_TRUE(emu_write_bytes(enc, {0}, 1000));
+    ASSERT_EQ(emu_read_bytes(enc, 2, 1000).size(), 2u);
+    // Full command forward on both wheels (sign bit clear, 127).
+    ASSERT_TRUE(emu_write_bytes(mot, {127, 127, 127, 127}, 1000));
+    usleep(400 * 1000);
+    ASSERT_TRUE(emu_write_bytes(enc, {0}, 1000));
+    ASSERT_EQ(emu_read_bytes(enc, 2, 1000).size(), 2u);
+    ASSERT_TRUE(emu_write_bytes(mot, {0, 0, 0, 0}, 1000));
+    close(enc);
+    close(mot);
+    std::string log_text;
+    auto s = sim_stop(&p, &log_text);
+    // 0.4 s at well over 30 cm/s is several hundred counts of 0.039 cm.
+    EXPECT_EQ(s["encoder_requests"], "2");
+    EXPECT_EQ(s["encoder_wraps"], "1");
+    std::istringstream log(log_text);
+    std::string line, wrap_line;
+    while (std::getline(log, line)) {
+        if (line.find(",wrap,") != std::string::npos) {
+            wrap_line = line;
+        }
+    }
+    ASSERT_FALSE(wrap_line.empty());
+    long long left = 0, right = 0;
+    ASSERT_EQ(std::sscanf(wrap_line.substr(wrap_line.rfind(',') + 1).c_str(),
+                          "left %lld right %lld", &left, &right),
+              2)
+        << wrap_line;
+    // The log gives the wheels' own counts, before the wire inverts the right one.
+    EXPECT_GT(left, 127);
+    EXPECT_GT(right, 127);
 }
 
 TEST(SimDevices, IoDeviceGivesItsStateOnEveryRead) {
