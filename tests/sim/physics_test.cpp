@@ -45,8 +45,9 @@ TEST(MotorModel, SignAndMagnitudeAndDeadBand) {
     EXPECT_NEAR(speed(29, 28), w.motor_gain, 1e-12);
     EXPECT_NEAR(speed(-(28 + 40), 28), -40 * w.motor_gain, 1e-9);
     // Beyond the knee the curve steepens, continuously.
-    EXPECT_NEAR(speed(18 + 70, 18), w.motor_gain * 60 + w.motor_gain_high * 10, 1e-9);
-    EXPECT_NEAR(speed(18 + 60, 18), w.motor_gain * 60, 1e-9);
+    const int knee = static_cast<int>(w.motor_knee);
+    EXPECT_NEAR(speed(18 + knee + 10, 18), w.motor_gain * knee + w.motor_gain_high * 10, 1e-9);
+    EXPECT_NEAR(speed(18 + knee, 18), w.motor_gain * knee, 1e-9);
     // Full command exceeds 100 cm/s on both wheels.
     EXPECT_GT(speed(127, 28), 100.0);
     EXPECT_GT(speed(-127, 18), -150.0);
