@@ -176,10 +176,10 @@ void world_defaults(sim_world* w) {
     w->noise = w->slip = 0;
     w->deadband_left = 28;
     w->deadband_right = 18;
-    w->motor_gain = 0.5;
+    w->motor_gain = 0.6;
     w->motor_knee = 85;
-    w->motor_gain_high = 4.18;
-    w->lag = 0.075;
+    w->motor_gain_high = 3.57;
+    w->lag = 0.07;
     w->uss[0] = sim_uss_mount{true, 12.0, 5.5, 0.0};
     w->uss[1] = sim_uss_mount{true, 12.0, -5.5, 0.0};
     w->uss[2] = sim_uss_mount{false, 0, 0, 0};
