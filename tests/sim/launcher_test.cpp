@@ -110,7 +110,14 @@ TEST_F(LauncherTest, DriveModulesRunStraightAndTurnInTheSimulator) {
         60000);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.output;
+    // The move ended by itself, through the run controller's own end: its
+    // imbalance line once, then the driver's verdict.
+    const std::size_t imbalance = r.output.find("sum_diff_l_r=");
+    ASSERT_NE(imbalance, std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("sum_diff_l_r=", imbalance + 1), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("move ended\n", imbalance), std::string::npos) << r.output;
     auto s = summary();
+    EXPECT_EQ(s["last_motor_frame"], "00 00 00 00");
     EXPECT_NEAR(std::stod(s["x"]), 100.0, 1.0) << r.output;
     EXPECT_NEAR(std::stod(s["y"]), 0.0, 1.0);
     EXPECT_EQ(s["at_rest"], "1");
