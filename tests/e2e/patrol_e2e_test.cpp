@@ -163,11 +163,13 @@ TEST(PatrolEndToEnd, DemonstrationReadsTheDigitOnTheFarWall) {
     EXPECT_EQ(summary_value(run, "board_ahead_digits"), boards[0].digits);
 }
 
-// A digit of a reading line: the board's, or -1 where none was read. At 10
-// cm/s the straight runs still end with the heading some tens of degrees off
-// and every zero move starts with a turn left over from the speed loop's
-// accumulated error, so whether a board is in the camera's view at step 2 and
-// step 8 varies from run to run; a wrong digit never may.
+// A digit of a reading line: the board's, or -1 where none was read. The
+// route's long runs end a little differently from run to run (the loops'
+// phases, load, the sanitizers' slowdown) and a zero move starts with a turn
+// left over from the speed loop's accumulated error, so whether a board is squarely in
+// the camera's view at step 2 and step 8 may vary; a missed reading is
+// tolerated here, a wrong digit never. (Plain runs of scripts/demo --variant A
+// read both boards.)
 bool digit_fits(const std::string& read, char board_digit) {
     return read == "-1" || read == std::string(1, board_digit);
 }
