@@ -261,6 +261,14 @@ static Worst worst(const Plant& p) {
     return wc;
 }
 
+// One row of the sweep tables: the plant and its worst case over the mix.
+void print_worst_row(const Plant& p) {
+    const Worst wc = worst(p);
+    std::printf("%5.2f %4.0f %5.2f %5.3f %6.1f | %5d %6.0f %6.1f %6.2f %6.2f %6.0f %s\n", p.gain,
+                p.knee, p.gain_high, p.lag, vmax_left(p), wc.fails, wc.u_late, wc.du_late,
+                wc.d_late, wc.head, wc.u_after, wc.first_fail.c_str());
+}
+
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "defaults";
     // STUDY_PHASES="ps pv pr": ms offsets of the sampler, speed loop and run loop
@@ -304,13 +312,7 @@ int main(int argc, char** argv) {
                 for (double scale : {1.0, 1.5}) {
                     double gh = scale * (101.0 - g * knee) / (99.0 - knee);
                     for (double lag : {0.045, 0.06, 0.08}) {
-                        Plant p{g, knee, gh, lag};
-                        Worst wc = worst(p);
-                        std::printf(
-                            "%5.2f %4.0f %5.2f %5.3f %6.1f | %5d %6.0f %6.1f %6.2f %6.2f %6.0f "
-                            "%s\n",
-                            g, knee, gh, lag, vmax_left(p), wc.fails, wc.u_late, wc.du_late,
-                            wc.d_late, wc.head, wc.u_after, wc.first_fail.c_str());
+                        print_worst_row(Plant{g, knee, gh, lag});
                     }
                 }
     } else if (mode == "basin" && argc >= 6) {
@@ -371,13 +373,7 @@ int main(int argc, char** argv) {
                     if (vmax_left(p0) < 100)
                         continue;
                     for (double lag : {0.02, 0.03, 0.045, 0.06, 0.08, 0.1, 0.14, 0.2}) {
-                        Plant p{g, knee, gh, lag};
-                        Worst wc = worst(p);
-                        std::printf(
-                            "%5.2f %4.0f %5.2f %5.3f %6.1f | %5d %6.0f %6.1f %6.2f %6.2f %6.0f "
-                            "%s\n",
-                            g, knee, gh, lag, vmax_left(p), wc.fails, wc.u_late, wc.du_late,
-                            wc.d_late, wc.head, wc.u_after, wc.first_fail.c_str());
+                        print_worst_row(Plant{g, knee, gh, lag});
                     }
                 }
     } else {
