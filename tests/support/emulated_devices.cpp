@@ -362,16 +362,6 @@ emu_child_result emu_child_finish(emu_child* child, int timeout_ms) {
     return result;
 }
 
-bool emu_child_wait_output(emu_child* child, const std::string& text, int timeout_ms) {
-    auto deadline = after_ms(timeout_ms);
-    while (child->output.find(text) == std::string::npos) {
-        if (remaining_ms(deadline) == 0 || !collect(child, std::min(remaining_ms(deadline), 10))) {
-            return child->output.find(text) != std::string::npos;
-        }
-    }
-    return true;
-}
-
 bool emu_child_wait_count(emu_child* child, const std::string& text, int count, int timeout_ms) {
     auto occurrences = [&] {
         int n = 0;
@@ -388,6 +378,10 @@ bool emu_child_wait_count(emu_child* child, const std::string& text, int count, 
         }
     }
     return true;
+}
+
+bool emu_child_wait_output(emu_child* child, const std::string& text, int timeout_ms) {
+    return emu_child_wait_count(child, text, 1, timeout_ms);
 }
 
 emu_child_result emu_run_func(const std::function<int()>& fn, int timeout_ms,
