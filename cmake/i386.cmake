@@ -7,8 +7,12 @@
 #   cmake -S . -B build-m32 -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake -DTAVI_WITH_VISION=OFF
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_FLAGS_INIT "-m32")
-set(CMAKE_CXX_FLAGS_INIT "-m32")
+# 64-bit file offsets and inode numbers: a 32-bit readdir or stat otherwise
+# fails with EOVERFLOW on a file system whose values do not fit 32 bits (ext4's
+# directory hashes do whenever the process is not a native 32-bit one, as under
+# the user-mode emulator the test gate may use).
+set(CMAKE_C_FLAGS_INIT "-m32 -D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-m32 -D_FILE_OFFSET_BITS=64")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
