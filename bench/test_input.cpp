@@ -1,5 +1,8 @@
 #include "bench/test_input.h"
 
+#include <cctype>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "drive/motor.h"
@@ -7,13 +10,6 @@
 namespace {
 
 int status = 0;
-
-void drop_rest_of_line() {
-    int c = getchar();
-    while (c != '\n' && c != EOF) {
-        c = getchar();
-    }
-}
 
 // The prompt before the failed read ended without a newline; the reason goes
 // on a line of its own.
@@ -25,35 +21,105 @@ bool give_up(const char* why, int exit_status) {
     return false;
 }
 
-bool after_scan(int got) {
-    if (got == 1) {
-        drop_rest_of_line();
+bool not_a_number() {
+    return give_up("not a number", 1);
+}
+
+// An answer ends where its word ends: "12abc" or "1e39" read as "%d" would
+// otherwise pass for 12 or 1 and leave the rest to the next prompt.
+bool at_word_end() {
+    int c = getchar();
+    if (c == EOF) {
         return true;
     }
-    if (got == EOF) {
-        return give_up("end of input", 0);
+    ungetc(c, stdin);
+    return isspace(c) != 0;
+}
+
+// White space, then what "%d" takes: an optional sign and digits. 1 with the
+// value, 0 when no digit came (or it overflowed), EOF at the end of input.
+int scan_whole(long long* value) {
+    int c = getchar();
+    while (c != EOF && isspace(c)) {
+        c = getchar();
     }
-    return give_up("not a number", 1);
+    if (c == EOF) {
+        return EOF;
+    }
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        c = getchar();
+    }
+    if (!isdigit(c)) {
+        if (c != EOF) {
+            ungetc(c, stdin);
+        }
+        return 0;
+    }
+    bool too_big = false;
+    long long v = 0;
+    // Every digit is consumed, as "%d" does, however many there are.
+    for (; isdigit(c); c = getchar()) {
+        if (v > (LLONG_MAX - 9) / 10) {
+            too_big = true;
+        } else {
+            v = v * 10 + (c - '0');
+        }
+    }
+    if (c != EOF) {
+        ungetc(c, stdin);
+    }
+    *value = negative ? -v : v;
+    return too_big ? 0 : 1;
 }
 
 }  // namespace
 
 bool test_input_int(int* value) {
-    return after_scan(scanf("%d", value));
+    fflush(stdout);
+    long long v = 0;
+    int got = scan_whole(&v);
+    if (got == EOF) {
+        return give_up("end of input", 0);
+    }
+    if (got != 1 || v < INT_MIN || v > INT_MAX || !at_word_end()) {
+        return not_a_number();
+    }
+    *value = static_cast<int>(v);
+    return true;
 }
 
 bool test_input_float(float* value) {
-    return after_scan(scanf("%f", value));
+    fflush(stdout);
+    // Read wide, so a value beyond float is seen as such instead of arriving
+    // as an infinity.
+    double v = 0.0;
+    int got = scanf("%lf", &v);
+    if (got == EOF) {
+        return give_up("end of input", 0);
+    }
+    // Beyond the range of a whole answer is no speed either: one bound for the
+    // operator at every prompt, and 1e11 cm/s never reaches the loop as full drive.
+    if (got != 1 || !std::isfinite(v) || std::fabs(v) > INT_MAX || !at_word_end()) {
+        return not_a_number();
+    }
+    *value = static_cast<float>(v);
+    return true;
 }
 
 bool test_input_char(char* value) {
-    if (scanf("%c", value) != 1) {
+    fflush(stdout);
+    int c = getchar();
+    if (c == EOF) {
         return give_up("end of input", 0);
     }
-    if (*value != '\n') {
-        drop_rest_of_line();
-    }
+    *value = static_cast<char>(c);
     return true;
+}
+
+void test_input_skip_char() {
+    (void)getchar();
 }
 
 int test_input_status() {

@@ -1,17 +1,28 @@
 // Operator answers at the bench prompts. A console that meets the end of its
 // input or an answer it cannot read must not go on with stale values (that
-// would repeat the last command for ever), so a failed read stops the motors,
-// says why and makes the routine return.
+// would repeat the last command for ever), and nothing typed may reach the
+// motors unless it is a finite number that fits its type: a failed read stops
+// the motors, says why and makes the routine return.
+//
+// The reads consume what scanf's "%d", "%f" and "%c" would, and no more, so
+// several answers may share a line ("20 100"). Each read first flushes the
+// prompt, also when the answer was typed ahead and is already buffered.
 #pragma once
 
-// Reads a whole number ("%d") and drops the rest of its line. False, with the
-// motors stopped and the reason printed, when input ended or was not a number.
+// Reads a whole number ("%d"). It must fit an int and end at white space or
+// the end of input: "2147483648", "1e39" or "12abc" are not whole numbers.
+// False, with the motors stopped and the reason printed, when input ended or
+// the answer was not a number.
 bool test_input_int(int* value);
-// Reads a number ("%f") and drops the rest of its line; false as above.
+// Reads a number ("%f"); it must be finite, no larger in size than the
+// largest int ("nan", "inf", "1e39" and "2147483648" are not) and end at white
+// space or the end of input. False as above.
 bool test_input_float(float* value);
-// Reads one character ("%c"); unless it is the newline itself, drops the rest
-// of its line. False only at the end of input.
+// Reads one character ("%c"), white space included. False only at the end of input.
 bool test_input_char(char* value);
+// Reads and drops one character: the separator after an answer, as the drive
+// console's reads do.
+void test_input_skip_char();
 
 // The program's exit status for the way the input went: 0 while every read
 // succeeded or input simply ended, 1 after an answer that was not a number.

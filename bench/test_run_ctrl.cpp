@@ -12,14 +12,20 @@
 
 namespace {
 
-// Reads the speed and the target of a move after their two prompts.
-bool read_move(const char* speed_prompt, const char* target_prompt, int* speed, int* target) {
-    printf("%s", speed_prompt);
-    if (!test_input_int(speed)) {
+// One answer of the console: a whole number and the one character after it,
+// so "20 100" on one line answers both prompts of a move.
+bool read_answer(const char* prompt, int* value) {
+    printf("%s", prompt);
+    if (!test_input_int(value)) {
         return false;
     }
-    printf("%s", target_prompt);
-    return test_input_int(target);
+    test_input_skip_char();
+    return true;
+}
+
+// Reads the speed and the target of a move after their two prompts.
+bool read_move(const char* speed_prompt, const char* target_prompt, int* speed, int* target) {
+    return read_answer(speed_prompt, speed) && read_answer(target_prompt, target);
 }
 
 // Shows speeds and distances every period until the move has ended; always
@@ -51,6 +57,10 @@ void test_run_ctrl() {
         char mode = 0;
         if (!test_input_char(&mode)) {
             return;
+        }
+        // The newline after the letter; an empty line has none left to drop.
+        if (mode != '\n') {
+            test_input_skip_char();
         }
         int speed = 0;
         int target = 0;

@@ -127,7 +127,8 @@ class BenchSim : public ::testing::Test {
     std::string run_dir;
 };
 
-const char* const CONSOLE_INPUT = "s\n20\n100\nr\n30\n90\nx\n";
+// Speed and distance on one line, as the console's reads take them.
+const char* const CONSOLE_INPUT = "s\n20 100\nr\n30\n90\nx\n";
 
 TEST_F(BenchSim, DriveConsoleTranscriptAndFinalPose) {
     emu_child_result r = run({"--world", world("open.world")}, {}, CONSOLE_INPUT);

@@ -129,18 +129,50 @@ std::string reads_of(const std::string& input, int* status) {
 
 TEST(PromptReads, EndOfInputAndBadNumbersEndTheDialogue) {
     int status = -1;
-    // Rest of a line dropped after a number; an empty line is a newline answer.
-    EXPECT_EQ(reads_of("12 junk\nsx\n7\n\n", &status),
-              "[12][s][7][$]\nend of input: motors stopped, program ends\n");
+    // A number takes what "%d" takes and no more: the character after it is
+    // the next read's, and several answers may share a line.
+    EXPECT_EQ(reads_of("12 7 -3\n", &status),
+              "[12][ ][7][ ][-3][$]\nend of input: motors stopped, program ends\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(reads_of("12 7x-3\n", &status),
+              "[12][ ]\nnot a number: motors stopped, program ends\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(reads_of("12\n7 \n\n", &status),
+              "[12][$][7][ ]\nend of input: motors stopped, program ends\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(reads_of("", &status), "\nend of input: motors stopped, program ends\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(reads_of("5\nq\nabc\n", &status),
-              "[5][q]\nnot a number: motors stopped, program ends\n");
+    EXPECT_EQ(reads_of("5q\n", &status), "\nnot a number: motors stopped, program ends\n");
     EXPECT_EQ(status, 1);
     // A number with no newline after it is still a complete answer.
     EXPECT_EQ(reads_of("-4", &status), "[-4]\nend of input: motors stopped, program ends\n");
     EXPECT_EQ(status, 0);
+}
+
+// Nothing that is not a finite number fitting its type may reach a motor
+// frame: every such answer ends the dialogue, at an int and at a float prompt.
+TEST(PromptReads, OutOfRangeAndNonFiniteAnswersAreNotNumbers) {
+    const char* answers[] = {"nan",  "inf",  "-inf",        "1e39",       "99999999999",
+                             "2147483648", "-2147483649", "12abc", "1.5", "99999999999999999999999"};
+    for (const char* answer : answers) {
+        for (bool as_float : {false, true}) {
+            if (as_float && (std::string(answer) == "1.5")) {
+                continue;  // a fine float
+            }
+            emu_child_result r = emu_run_func(
+                [as_float] {
+                    int i = 0;
+                    float f = 0.0f;
+                    bool ok = as_float ? test_input_float(&f) : test_input_int(&i);
+                    printf("%d", ok ? 1 : 0);
+                    return test_input_status();
+                },
+                5000, std::string(answer) + "\n");
+            ASSERT_TRUE(WIFEXITED(r.status)) << answer;
+            EXPECT_EQ(WEXITSTATUS(r.status), 1) << answer << (as_float ? " float" : " int");
+            EXPECT_EQ(r.output, "\nnot a number: motors stopped, program ends\n0") << answer;
+        }
+    }
 }
 
 TEST(PromptReads, FloatAnswers) {
