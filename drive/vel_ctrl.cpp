@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 
 #include "drive/encoder.h"
@@ -95,8 +96,17 @@ vel_ctrl_output vel_ctrl_step(vel_ctrl_state* st, int32_t count_l, int32_t count
         out.stopped = true;
         return out;
     }
+    // A non-finite reference has no meaning as a speed, and a NaN output cast
+    // to int is full reverse on x86: such a period commands 0, and the loop's
+    // memory is left as it was rather than poisoned with the NaN.
+    if (!std::isfinite(refs.left) || !std::isfinite(refs.right)) {
+        return out;
+    }
     st->u_l = pid(refs.left, out.vel_l, &st->err_sum_l, &st->err_prev_l, KP_L, KI_L, KD_L);
     st->u_r = pid(refs.right, out.vel_r, &st->err_sum_r, &st->err_prev_r, KP_R, KI_R, KD_R);
+    if (!std::isfinite(st->u_l) || !std::isfinite(st->u_r)) {
+        return out;
+    }
     out.command_l = static_cast<int>(st->u_l);
     out.command_r = static_cast<int>(st->u_r);
     return out;

@@ -1,6 +1,8 @@
 // The speed loop's arithmetic period by period, without threads or devices.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "drive/motor.h"
 #include "drive/vel_ctrl.h"
 
@@ -64,6 +66,28 @@ TEST(VelCtrlStep, ZeroBaseReferencesSendStopAndKeepMemory) {
     EXPECT_EQ(st.err_prev_r, before.err_prev_r);
     // the measured speeds are still reported
     EXPECT_EQ(out.vel_r, vel_ctrl_speed_right(-4));
+}
+
+// A NaN cast to int is full reverse on x86: no such period may reach a frame.
+TEST(VelCtrlStep, NonFiniteReferenceOrOutputCommandsZero) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const vel_ctrl_refs bad[] = {{nan, 20, nan, 20}, {20, -inf, 20, -inf}, {inf, inf, 5, 5}};
+    for (const vel_ctrl_refs& r : bad) {
+        vel_ctrl_state st{};
+        vel_ctrl_step(&st, 0, 0, refs_of(20, 20));
+        vel_ctrl_state before = st;
+        vel_ctrl_output out = vel_ctrl_step(&st, 3, 3, r);
+        EXPECT_EQ(out.command_l, 0);
+        EXPECT_EQ(out.command_r, 0);
+        EXPECT_EQ(st.err_sum_l, before.err_sum_l);
+        EXPECT_EQ(st.err_sum_r, before.err_sum_r);
+    }
+    vel_ctrl_state poisoned{};
+    poisoned.err_sum_r = nan;
+    vel_ctrl_output out = vel_ctrl_step(&poisoned, 0, 0, refs_of(20, 20));
+    EXPECT_EQ(out.command_l, 0);
+    EXPECT_EQ(out.command_r, 0);
 }
 
 TEST(VelCtrlStep, OneNonZeroBaseRegulatesBothWheels) {
