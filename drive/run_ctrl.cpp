@@ -83,8 +83,10 @@ void* thread_code(void*) {
                            Kf_r.load(std::memory_order_relaxed)};
         run_ctrl_action a = run_ctrl_step(in, &balance);
         if (a.ended) {
-            printf("sum_diff_l_r=%5.1f\n", static_cast<double>(balance.sum_diff_l_r));
+            // Wheels first: a terminal held with Ctrl-S or a full pipe can block
+            // the print for as long as it likes, and the move must not drive on.
             vel_ctrl_set(0.0f, 0.0f);
+            printf("sum_diff_l_r=%5.1f\n", static_cast<double>(balance.sum_diff_l_r));
             ctrl_endflag.store(1, std::memory_order_relaxed);
             return nullptr;
         }
