@@ -38,11 +38,18 @@ struct range_pair {
     int right;
 };
 
+// A query the board never answered is no echo: its made-up 20 cm on both
+// sides would otherwise pass for a robot standing square to a wall.
+int measure_channel(int channel) {
+    int cm = uss_get(channel);
+    return uss_last_answered() ? cm : USS_NO_ECHO;
+}
+
 range_pair measure_ranges() {
     range_pair ranges;
-    ranges.left = uss_get(LEFT_CHANNEL);
+    ranges.left = measure_channel(LEFT_CHANNEL);
     direction_sleep_us(QUERY_GAP_US);
-    ranges.right = uss_get(RIGHT_CHANNEL);
+    ranges.right = measure_channel(RIGHT_CHANNEL);
     direction_sleep_us(QUERY_GAP_US);
     return ranges;
 }

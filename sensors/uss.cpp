@@ -18,6 +18,9 @@ constexpr int SENSOR_BASE_CM = 20;    // the board counts from the transducer fa
 // The handle used by the query in progress; fetched afresh every time.
 int fd0 = 0;
 
+// Whether the last query on a valid channel got both reply bytes.
+bool last_answered = false;
+
 // Mounting corrections per channel, added to every result of that channel.
 constexpr int channel_offset_cm[LAST_CHANNEL] = {0, 0, 0, 0};
 
@@ -43,9 +46,17 @@ int uss_get(int channel) {
     struct termios previous;
     uss_set_serial_port(fd0, &previous);
     uss_put_serial_string(fd0, request);
-    int low = uss_get_serial_char(fd0);
-    int high = uss_get_serial_char(fd0);
+    int low = uss_wait_serial_char(fd0);
+    int high = uss_wait_serial_char(fd0);
+    last_answered = low != USS_SERIAL_TIMEOUT && high != USS_SERIAL_TIMEOUT;
+    // A byte that never came counts as 0, as the board's protocol reads it.
+    low = low == USS_SERIAL_TIMEOUT ? 0 : low;
+    high = high == USS_SERIAL_TIMEOUT ? 0 : high;
 
     int range = high == NO_READING_HIGH ? USS_NO_ECHO : high * 256 + low + SENSOR_BASE_CM;
     return range + channel_offset_cm[channel - FIRST_CHANNEL];
+}
+
+bool uss_last_answered() {
+    return last_answered;
 }

@@ -10,3 +10,7 @@ constexpr int USS_NO_ECHO = 99999;  // the board reported no valid reading
 // nothing, when the serial port did not open; a stop frame is sent first
 // when the motor device is open.
 int uss_get(int channel);
+
+// True when the last uss_get on channel 1..4 received both reply bytes. A
+// silent board reads as 0 cm + 20 = "20 cm", which looks like a real wall.
+bool uss_last_answered();

@@ -57,6 +57,11 @@ int uss_put_serial_char(int fd, char c) {
 }
 
 int uss_get_serial_char(int fd) {
+    int c = uss_wait_serial_char(fd);
+    return c == USS_SERIAL_TIMEOUT ? 0 : c;
+}
+
+int uss_wait_serial_char(int fd) {
     // FD_SET on a descriptor outside the set would write past it.
     if (fd < 0 || fd >= FD_SETSIZE) {
         return READ_FAILED;
@@ -72,7 +77,7 @@ int uss_get_serial_char(int fd) {
     } while (ready < 0 && errno == EINTR);
 
     if (ready == 0) {
-        return 0;
+        return USS_SERIAL_TIMEOUT;
     }
     if (ready < 0) {
         return READ_FAILED;

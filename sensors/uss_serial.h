@@ -21,5 +21,9 @@ int uss_put_serial_char(int fd, char c);
 // caller would take for a real, very close wall. An interrupted wait goes on
 // for the rest of its 50 ms.
 int uss_get_serial_char(int fd);
+// The same wait, but a time-out gives USS_SERIAL_TIMEOUT instead of 0, so a
+// silent board can be told from one that sent a zero byte.
+constexpr int USS_SERIAL_TIMEOUT = -1;
+int uss_wait_serial_char(int fd);
 // Applies *settings at once, then closes fd; returns the close result.
 int uss_close_serial_port(int fd, const struct termios* settings);

@@ -26,6 +26,10 @@ struct recorder {
     std::vector<float> targets;  // run_ctrl_set_dist targets, in order
 };
 recorder rec;
+// Scripted as a range: the board kept silent, so uss_get made its "20 cm"
+// out of two bytes that never came.
+constexpr int SILENT = -1000;
+bool answered = true;
 
 void log_event(const std::string& text) {
     rec.events.push_back(text);
@@ -41,7 +45,12 @@ int uss_get(int channel) {
     }
     int range = rec.ranges.front();
     rec.ranges.pop_front();
-    return range;
+    answered = range != SILENT;
+    return answered ? range : 20;
+}
+
+bool uss_last_answered() {
+    return answered;
 }
 
 void direction_sleep_us(long us) {
@@ -266,6 +275,12 @@ TEST_F(DirectionTest, NoEchoOnEitherSideIsNotSquare) {
     SetUp();
     EXPECT_EQ(run(0, {60, 45, USS_NO_ECHO, USS_NO_ECHO}), -1);
     EXPECT_EQ(rec.targets.size(), 1u);
+
+    // A board that never answers gives equal made-up ranges: not square either.
+    SetUp();
+    EXPECT_EQ(run(0, {SILENT, SILENT}), -1);
+    EXPECT_NE(output.find("uss_l=99999   uss_r= 99999\n"), std::string::npos) << output;
+    EXPECT_TRUE(rec.targets.empty());
 }
 
 TEST_F(DirectionTest, GivesUpAfterElevenRotations) {
