@@ -34,7 +34,9 @@ std::atomic<int> fd_io{0};
 // pthread mutex has no destructor, so a worker still writing while the
 // process exits finds it intact.
 pthread_mutex_t motor_lock = PTHREAD_MUTEX_INITIALIZER;
-bool motor_closed = false;  // guarded by motor_lock; the handle value itself stays
+// Written under motor_lock; atomic only so that the crash path, which cannot
+// take a lock, may read it. The handle value itself stays after a close.
+std::atomic<bool> motor_closed{false};
 
 // The handle is stored before anything is printed, so the line shows exactly
 // what later users of the handle will get.
@@ -68,6 +70,13 @@ int close_node(const std::atomic<int>& handle) {
 std::string device_node_path(const char* name) {
     const char* dir = getenv("TAVI_DEVICE_DIR");
     if (dir != nullptr && dir[0] != '\0') {
+        // A robot with the variable left set would drive emulated nodes while
+        // its real motors keep the last command: say so, once, off the transcript.
+        static std::atomic<bool> announced{false};
+        if (!announced.exchange(true)) {
+            fprintf(stderr, "TAVI_DEVICE_DIR is set: device nodes are taken from %s, not /dev\n",
+                    dir);
+        }
         return std::string(dir) + "/" + name;
     }
     return std::string("/dev/") + name;
@@ -93,7 +102,7 @@ int device_encoder_open() {
 int device_motor_open() {
     pthread_mutex_lock(&motor_lock);
     fd_motor.store(open(device_node_path("motor_dev").c_str(), O_RDWR), std::memory_order_relaxed);
-    motor_closed = false;
+    motor_closed.store(false, std::memory_order_relaxed);
     int fd = fd_motor.load(std::memory_order_relaxed);
     pthread_mutex_unlock(&motor_lock);
     return report_open(fd, "fd_motor=%d\n", "motor_dev can't open !!!\n");
@@ -129,7 +138,7 @@ int device_encoder_close() {
 int device_motor_close() {
     pthread_mutex_lock(&motor_lock);
     close_node(fd_motor);
-    motor_closed = true;
+    motor_closed.store(true, std::memory_order_relaxed);
     pthread_mutex_unlock(&motor_lock);
     return 0;
 }
@@ -140,11 +149,19 @@ ssize_t device_motor_write(const void* bytes, std::size_t size) {
     int fd = fd_motor.load(std::memory_order_relaxed);
     // Not yet opened (0 is standard input) or closed: the frame is lost, as
     // it would be on a failed open.
-    if (fd > 0 && !motor_closed) {
+    if (fd > 0 && !motor_closed.load(std::memory_order_relaxed)) {
         n = write(fd, bytes, size);
     }
     pthread_mutex_unlock(&motor_lock);
     return n;
+}
+
+ssize_t device_motor_write_unlocked(const void* bytes, std::size_t size) {
+    int fd = fd_motor.load(std::memory_order_relaxed);
+    if (fd <= 0 || motor_closed.load(std::memory_order_relaxed)) {
+        return -1;
+    }
+    return write(fd, bytes, size);
 }
 int device_uss_close() {
     return close_node(fd_uss);

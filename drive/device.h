@@ -43,8 +43,12 @@ int device_io_close();
 // motor handle's open and close; nothing is written before an open or after a
 // close. The write's result, or -1 when nothing was written.
 ssize_t device_motor_write(const void* bytes, std::size_t size);
+// The same write without the lock, for a crash signal's handler, which must
+// not wait for a lock the crashed thread may hold. Async-signal-safe.
+ssize_t device_motor_write_unlocked(const void* bytes, std::size_t size);
 
 // Full path of a device node: "$TAVI_DEVICE_DIR/<name>" when the variable is
 // set and not empty, else "/dev/<name>". Lets tests and the simulator run the
-// unchanged programs against emulated nodes.
+// unchanged programs against emulated nodes. The first path taken from the
+// variable is announced on standard error.
 std::string device_node_path(const char* name);

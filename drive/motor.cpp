@@ -16,12 +16,17 @@ namespace {
 // writing while the process exits finds it intact. The device registry's own
 // motor lock is only ever taken inside this one, never the other way round.
 pthread_mutex_t write_lock = PTHREAD_MUTEX_INITIALIZER;
-bool halted = false;              // guarded by write_lock
-std::atomic<int> halted_seen{0};  // the same fact, for lock-free readers
+bool halted = false;     // guarded by write_lock
+bool suspended = false;  // guarded by write_lock: a job-control stop is in force
+// Set by both halts; the crash path cannot take the lock, so writers check it
+// too, right before their write.
+std::atomic<int> halted_seen{0};
+
+const uint8_t stop_frame[MOTOR_HALT_FRAME_SIZE] = {0, 0, 0, 0};
 
 void write_frame(const uint8_t* frame, std::size_t size) {
     pthread_mutex_lock(&write_lock);
-    if (!halted) {
+    if (!halted && !suspended && halted_seen.load(std::memory_order_relaxed) == 0) {
         // Not checked: a lost command leaves the motors at the previous one,
         // and the next period sends a fresh frame anyway.
         ssize_t n = device_motor_write(frame, size);
@@ -69,12 +74,36 @@ void motor_send_frame2(uint8_t left, uint8_t right) {
 void motor_halt() {
     pthread_mutex_lock(&write_lock);
     if (!halted) {
-        const uint8_t stop[MOTOR_HALT_FRAME_SIZE] = {0, 0, 0, 0};
-        ssize_t n = device_motor_write(stop, sizeof stop);
+        ssize_t n = device_motor_write(stop_frame, sizeof stop_frame);
         (void)n;
         halted = true;
         halted_seen.store(1, std::memory_order_relaxed);
     }
+    pthread_mutex_unlock(&write_lock);
+}
+
+void motor_halt_from_signal() {
+    // Writers are shut out first, so one that is about to write sees the flag;
+    // the frame goes out even when an earlier halt sent one (the driver may
+    // have been written to since by a crashed thread's last act).
+    halted_seen.store(1, std::memory_order_relaxed);
+    ssize_t n = device_motor_write_unlocked(stop_frame, sizeof stop_frame);
+    (void)n;
+}
+
+void motor_suspend() {
+    pthread_mutex_lock(&write_lock);
+    if (!halted && !suspended) {
+        ssize_t n = device_motor_write(stop_frame, sizeof stop_frame);
+        (void)n;
+    }
+    suspended = true;
+    pthread_mutex_unlock(&write_lock);
+}
+
+void motor_resume() {
+    pthread_mutex_lock(&write_lock);
+    suspended = false;
     pthread_mutex_unlock(&write_lock);
 }
 

@@ -18,6 +18,16 @@ void motor_send_frame2(uint8_t left, uint8_t right);
 // frame on the device whatever other threads are still doing.
 void motor_halt();
 
+// The same stop for a crash signal's handler: one write of the stop frame,
+// no lock, async-signal-safe; every later frame of this process is dropped.
+void motor_halt_from_signal();
+
+// Job-control stop: writes a stop frame and holds every other frame back
+// until motor_resume, so the wheels stay stopped while the process is
+// suspended. The frames of the running loops flow again after the resume.
+void motor_suspend();
+void motor_resume();
+
 // Motor command byte of one wheel for motor_drive: offset (28 left, 18 right)
 // added away from 0, clamp to -127..127, sign-and-magnitude. Any int is safe.
 uint8_t motor_command_byte(int command, int dead_band);

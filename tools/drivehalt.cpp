@@ -17,8 +17,13 @@ int main() {
         }
     }
     const char* dir = getenv("TAVI_DEVICE_DIR");
-    std::string node = (dir != nullptr && dir[0] != '\0') ? std::string(dir) + "/motor_dev"
-                                                          : std::string("/dev/motor_dev");
+    const bool emulated = dir != nullptr && dir[0] != '\0';
+    // Left set on the robot, the variable would make this stop reach a file
+    // instead of the motors: say so, off the transcript.
+    if (emulated) {
+        fprintf(stderr, "TAVI_DEVICE_DIR is set: device nodes are taken from %s, not /dev\n", dir);
+    }
+    std::string node = emulated ? std::string(dir) + "/motor_dev" : std::string("/dev/motor_dev");
     int fd = open(node.c_str(), O_RDWR);
     // Left stop, right stop; the driver holds it after we are gone. Nothing is
     // checked: a missing device simply makes the write fail.

@@ -61,6 +61,16 @@ struct fault_case {
     bool mid_move = false;
     std::string last_line_has{};
     int timeout_ms = 30000;
+    // The signal goes to the program itself (the launcher's child), as a
+    // crash, a Ctrl-\ or a Ctrl-Z of the program's own would.
+    bool to_program = false;
+    // Job-control stop: the program must be suspended this long with a stop
+    // frame last on the wire, carry on after SIGCONT, and is then sent SIGTERM.
+    int suspend_ms = 0;
+    // Where the robot must have ended (cm travelled, +-1.5), when >= 0.
+    double travelled_cm = -1;
+    // Every frame on the wire is a stop frame: nothing typed reached the wheels.
+    bool only_stop_frames = false;
 };
 
 // Failure messages name the case, not its bytes.
@@ -153,6 +163,70 @@ bool is_stop_frame(const std::string& hex) {
     return hex == "00 00 00 00" || hex == "00 00";
 }
 
+// The longest pause between two motor frames of log.csv, in seconds, with the
+// frame before it and whether a driving frame came after it.
+struct frame_gap {
+    double seconds = 0;
+    std::string before;
+    bool driven_after = false;
+};
+
+frame_gap longest_gap(const std::string& run_dir) {
+    frame_gap gap;
+    std::ifstream in(run_dir + "/log.csv");
+    std::string line, last_frame;
+    double last_time = -1;
+    bool in_longest = false;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string time, event;
+        if (!std::getline(fields, time, ',') || !std::getline(fields, event, ',') ||
+            event != "motor") {
+            continue;
+        }
+        const double t = std::atof(time.c_str());
+        const std::string frame = line.substr(line.rfind(',') + 1);
+        if (last_time >= 0 && t - last_time > gap.seconds) {
+            gap = {t - last_time, last_frame, false};
+            in_longest = true;
+        }
+        if (in_longest && !is_stop_frame(frame)) {
+            gap.driven_after = true;
+        }
+        last_time = t;
+        last_frame = frame;
+    }
+    return gap;
+}
+
+int count_of(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The launcher execs the simulator, whose one child is the program.
+pid_t program_of(pid_t launcher) {
+    std::ifstream children("/proc/" + std::to_string(launcher) + "/task/" +
+                           std::to_string(launcher) + "/children");
+    pid_t pid = -1;
+    children >> pid;
+    return pid;
+}
+
+char process_state(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("State:", 0) == 0 && line.size() > 7) {
+            return line[line.find_first_not_of(" \t", 6)];
+        }
+    }
+    return '?';
+}
+
 std::string table_cell(const std::string& text) {
     std::string cell;
     for (char c : text) {
@@ -223,7 +297,22 @@ TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
             emu_child_wait_count(&child, c.signal_after, c.signal_count, c.timeout_ms);
         EXPECT_TRUE(seen) << "never printed " << c.signal_after << "\n" << child.output;
         usleep(static_cast<useconds_t>(c.signal_delay_ms) * 1000);
-        kill(child.pid, c.signal);
+        const pid_t target = c.to_program ? program_of(child.pid) : child.pid;
+        ASSERT_GT(target, 0) << "no program under the launcher";
+        kill(target, c.signal);
+        if (c.suspend_ms > 0) {
+            usleep(static_cast<useconds_t>(c.suspend_ms) * 1000);
+            EXPECT_EQ(process_state(target), 'T') << "not suspended";
+            // Whatever it printed before the stop, read now (the wait runs out).
+            emu_child_wait_count(&child, c.last_line_has, 1 << 20, 100);
+            const int before = count_of(child.output, c.last_line_has);
+            kill(target, SIGCONT);
+            // It carries on: the move's lines flow again.
+            EXPECT_TRUE(emu_child_wait_count(&child, c.last_line_has, before + 5, 5000))
+                << "did not carry on after SIGCONT";
+            usleep(300000);
+            kill(target, SIGTERM);
+        }
     }
     const emu_child_result r = emu_child_finish(&child, c.timeout_ms);
     const std::string& out = r.output;
@@ -264,6 +353,21 @@ TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
         EXPECT_FALSE(is_stop_frame(frames[frames.size() - 2]))
             << "the wheels were not driven when the signal came";
         EXPECT_GT(std::atof(s["distance_travelled"].c_str()), 1.0);
+    }
+
+    if (c.suspend_ms > 0) {
+        const frame_gap gap = longest_gap(run_dir);
+        EXPECT_GE(gap.seconds * 1000, c.suspend_ms * 0.8) << "frames went on while suspended";
+        EXPECT_TRUE(is_stop_frame(gap.before)) << "suspended with " << gap.before << " held";
+        EXPECT_TRUE(gap.driven_after) << "the move did not carry on after SIGCONT";
+    }
+    if (c.travelled_cm >= 0) {
+        EXPECT_NEAR(std::atof(s["distance_travelled"].c_str()), c.travelled_cm, 1.5);
+    }
+    if (c.only_stop_frames) {
+        for (const std::string& f : motor_frames(run_dir)) {
+            ASSERT_TRUE(is_stop_frame(f)) << "a typed answer reached the wheels: " << f;
+        }
     }
 
     if (c.wheels == motors::stopped) {
@@ -336,6 +440,36 @@ fault_case interrupt_case(const char* name, int sig, const char* program,
     c.last_line_has = last_line;
     return c;
 }
+
+// A signal of the program's own in the middle of a straight run of the
+// console: a crash, Ctrl-\ or Ctrl-Z. No core files are left behind.
+fault_case own_signal_case(const char* name, const char* fault, int sig,
+                           const std::string& command, int exit_status, int suspend_ms = 0) {
+    fault_case c = interrupt_case(name, sig, "benchtest", open_floor, "s\n20\n300\n",
+                                  "dis_left=  10.", 0, "speed_l=");
+    c.fault = fault;
+    c.command = "ulimit -c 0; " + command;
+    c.exit_status = exit_status;
+    c.to_program = true;
+    c.suspend_ms = suspend_ms;
+    return c;
+}
+
+// An answer that is no number the routine can use: it ends there, and not one
+// frame but stop frames reaches the wheels.
+fault_case bad_answer_case(const char* name, const char* fault, const char* program,
+                           const std::string& input, const std::string& prompt_line) {
+    fault_case c{name,     fault, program, open_floor, std::string("exec ") + program, input,
+                 {prompt_line, "not a number: motors stopped, program ends"},
+                 1,        motors::stopped};
+    c.only_stop_frames = true;
+    return c;
+}
+
+// Job control stops the program only when its process group has a parent
+// outside it in the same session, as a shell's job has; in a bare pipeline of
+// test runners the group may be orphaned, and the kernel would drop the stop.
+const std::string own_job = "exec perl -e 'setpgrp(0, 0); exec @ARGV' benchtest";
 
 fault_case stopped_after(fault_case c, int sig, const std::string& after, int count) {
     c.signal = sig;
@@ -687,6 +821,68 @@ const fault_case cases[] = {
                    "priority ="),
     interrupt_case("SigtermRoute", SIGTERM, "tavion_patrol", route, "", "sequence_num=1 ", 1000,
                    "priority ="),
+    own_signal_case("SigquitConsole", "SIGQUIT (Ctrl-\\) mid-move", SIGQUIT, "exec benchtest",
+                    128 + SIGQUIT),
+    own_signal_case("SigsegvConsole", "SIGSEGV (a crash) mid-move", SIGSEGV, "exec benchtest",
+                    128 + SIGSEGV),
+    own_signal_case("SigabrtConsole", "SIGABRT (an abort) mid-move", SIGABRT, "exec benchtest",
+                    128 + SIGABRT),
+    // Suspended with the wheels stopped, then continued, then terminated.
+    own_signal_case("SigtstpConsole", "SIGTSTP (Ctrl-Z) mid-move, then SIGCONT", SIGTSTP, own_job,
+                    128 + SIGTERM, 1500),
+    own_signal_case("SigttinConsole", "SIGTTIN (background read) mid-move, then SIGCONT", SIGTTIN,
+                    own_job, 128 + SIGTERM, 1500),
+    // The reader of the transcript goes away: the next print meets a closed pipe.
+    [] {
+        fault_case c = interrupt_case("PipeClosedConsole", SIGPIPE, "benchtest (piped to head)",
+                                      open_floor, "s\n20\n300\n", "", 0,
+                                      "benchtest ended with status 141");
+        c.fault = "standard output closed mid-move";
+        c.lines = {"benchtest ended with status 141"};
+        c.command = "exec 3<&0; { benchtest <&3; echo \"benchtest ended with status $?\" >&2; } "
+                    "| head -n 40";
+        c.signal = 0;
+        c.exit_status = 0;
+        return c;
+    }(),
+    // The operator holds the terminal with Ctrl-S during a 40 cm run.
+    [] {
+        fault_case c{"HeldOutputConsole",
+                     "output held with Ctrl-S mid-move",
+                     "benchtest",
+                     open_floor,
+                     "exec python3 " + shell_quoted(root + "/tests/faults/held_terminal.py") +
+                         " speed_l= 4 's\\n20\\n40\\n' benchtest",
+                     "",
+                     {"run mode (s or r) = speed value [cm/s]= distance [cm]= straight mode "
+                      "selected",
+                      input_ended},
+                     0,
+                     motors::stopped};
+        c.travelled_cm = 40;
+        return c;
+    }(),
+
+    // Answers that are no usable numbers.
+    bad_answer_case("NanVelCtrl", "nan at a float prompt", "benchtest vel_ctrl", "nan\n",
+                    "left speed value [cm/s]= "),
+    bad_answer_case("HugeFloatVelCtrl", "1e39 at a float prompt", "benchtest vel_ctrl",
+                    "20\n1e39\n", "left speed value [cm/s]= right speed value [cm/s]= "),
+    bad_answer_case("WrappingIntConsole", "2147483648 at an int prompt", "benchtest",
+                    "s\n2147483648\n100\n", "run mode (s or r) = speed value [cm/s]= "),
+    bad_answer_case("HugeIntMotor", "99999999999 at an int prompt", "benchtest motor",
+                    "99999999999\n", "PWM value [left]= "),
+
+    // A board that never answers reads 20 cm on both sides: equal, yet no wall.
+    {"SilentBoardSquaring",
+     "ultrasonic board silent",
+     "benchtest direction (squaring only)",
+     with(wall_bay, "uss_silent"),
+     "exec benchtest direction",
+     "0\n",
+     {"正体補正スタート", "uss_l=99999   uss_r= 99999", "正体補正 失敗！Program stopped"},
+     0,
+     motors::stopped},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(cases),
