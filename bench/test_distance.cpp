@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/encoder.h"
 
@@ -14,6 +15,6 @@ void test_distance() {
         distance_get(&d);
         printf("distance_l=%8.3f    distance_l=%8.3f\n", static_cast<double>(d.left),
                static_cast<double>(d.right));
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "bench/test_scratch.h"
+#include "drive/calibration.h"
 #include "drive/encoder.h"
 
 void test_encoder() {
@@ -16,6 +17,6 @@ void test_encoder() {
         encoder_get(&c);
         printf("left=%5d    right=%5d   left_sum=%5d   right_sum=%5d\n", c.left, c.right,
                c.left_sum, c.right_sum);
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }

@@ -6,6 +6,7 @@
 
 #include "bench/test_input.h"
 #include "bench/test_scratch.h"
+#include "drive/calibration.h"
 #include "drive/motor.h"
 
 void test_motor() {
@@ -22,6 +23,6 @@ void test_motor() {
     test_scratch_open();
     for (;;) {
         motor_drive(left, right);
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }

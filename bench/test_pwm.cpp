@@ -6,6 +6,7 @@
 
 #include "bench/test_input.h"
 #include "bench/test_scratch.h"
+#include "drive/calibration.h"
 #include "drive/motor.h"
 
 uint8_t test_pwm_duty(int v) {
@@ -33,6 +34,6 @@ void test_pwm() {
     for (int count = 1;; ++count) {
         printf("%5d left_duty=%5d  right_duty=%5d\n", count, left_duty, right_duty);
         motor_send_frame2(left_duty, right_duty);
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }

@@ -7,12 +7,12 @@
 #include "bench/test_input.h"
 #include "bench/test_pwm.h"
 #include "bench/test_scratch.h"
+#include "drive/calibration.h"
 #include "drive/encoder.h"
 #include "drive/motor.h"
 
 int test_pwm_vel_speed(int32_t count) {
-    const float cm_per_s_per_count = 1.9356717f;
-    const float speed = static_cast<float>(count) * cm_per_s_per_count;
+    const float speed = static_cast<float>(count) * DRIVE_CMS_PER_COUNT;
     // A reply holds at most 8 bits per wheel, but a count from anywhere else
     // must not turn into an out-of-range conversion.
     if (speed >= 2147483520.0f) {
@@ -48,6 +48,6 @@ void test_pwm_vel() {
                c.left_sum, c.right_sum);
         printf("vel_l=%5d[cm/s], vel_r=%5d[cm/s]\n", test_pwm_vel_speed(c.left),
                test_pwm_vel_speed(c.right));
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "bench/test_input.h"
+#include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/encoder.h"
 #include "drive/run_ctrl.h"
@@ -43,7 +44,7 @@ void show_move() {
         if (run_ctrl_get_endflag() == 1) {
             return;
         }
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "bench/test_input.h"
 #include "bench/test_scratch.h"
+#include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/encoder.h"
 #include "drive/vel_ctrl.h"
@@ -73,7 +74,7 @@ void test_vel_ctrl() {
         printf("left_speed=%5.1f     right speed=%5.1f     dis_left=%5.1f    dis_right=%5.1f\n",
                static_cast<double>(s.speed_l), static_cast<double>(s.speed_r),
                static_cast<double>(s.dist.left), static_cast<double>(s.dist.right));
-        usleep(19000);
+        usleep(DRIVE_PERIOD_US);
         if (j == TEST_VEL_CTRL_SAMPLES) {
             break;
         }

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <cstdio>
 
+#include "drive/calibration.h"
 #include "drive/device.h"
 #include "drive/rt_thread.h"
 
 namespace {
 
-constexpr useconds_t PERIOD_US = 19000;
 // How long one wait for a reply lasts before the stop flag is looked at again.
 constexpr int REPLY_POLL_MS = 20;
 
@@ -82,7 +82,7 @@ void* encoder_read(void*) {
         encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
         encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
         encoder_right.store(inc.right, std::memory_order_relaxed);
-        usleep(PERIOD_US);
+        usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
 }

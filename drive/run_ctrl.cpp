@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/rt_thread.h"
 #include "drive/vel_ctrl.h"
 
 namespace {
 
-constexpr useconds_t PERIOD_US = 19000;
 // Wheel track 28.8 cm with pi as 3.1416: cm/s of wheel speed per deg/s of turn,
 // and degrees turned per cm of left-right difference. Used exactly as tuned.
 constexpr double ROTATION_FACTOR = 0.251328;
@@ -96,7 +96,7 @@ void* thread_code(void*) {
         if (a.mod) {
             vel_ctrl_mod(a.mod_left, a.mod_right);
         }
-        usleep(PERIOD_US);
+        usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
 }

@@ -7,16 +7,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "drive/calibration.h"
 #include "drive/encoder.h"
 #include "drive/motor.h"
 #include "drive/rt_thread.h"
 
 namespace {
 
-constexpr useconds_t PERIOD_US = 19000;
-// cm/s per count and period: 0.038713433 cm per count over a 20 ms nominal period
-constexpr float CMS_PER_COUNT = 1.9356717f;
-constexpr double LEFT_CORRECTION = 0.9842;
 constexpr float KP_L = 0.833f, KI_L = 0.28f, KD_L = 0.92f;
 constexpr float KP_R = 0.942f, KI_R = 0.296f, KD_R = 0.92f;
 constexpr float U_MAX = 127.0f;
@@ -69,7 +66,7 @@ void* thread_code(void*) {
         vel_l.store(out.vel_l, std::memory_order_relaxed);
         vel_r.store(out.vel_r, std::memory_order_relaxed);
         motor_drive(out.command_l, out.command_r);
-        usleep(PERIOD_US);
+        usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
 }
@@ -77,12 +74,13 @@ void* thread_code(void*) {
 }  // namespace
 
 float vel_ctrl_speed_left(int32_t count) {
-    return static_cast<float>(static_cast<double>(count) * static_cast<double>(CMS_PER_COUNT) *
-                              LEFT_CORRECTION);
+    return static_cast<float>(static_cast<double>(count) *
+                              static_cast<double>(DRIVE_CMS_PER_COUNT) * DRIVE_LEFT_CORRECTION);
 }
 
 float vel_ctrl_speed_right(int32_t count) {
-    return static_cast<float>(static_cast<double>(count) * static_cast<double>(CMS_PER_COUNT));
+    return static_cast<float>(static_cast<double>(count) *
+                              static_cast<double>(DRIVE_CMS_PER_COUNT));
 }
 
 vel_ctrl_output vel_ctrl_step(vel_ctrl_state* st, int32_t count_l, int32_t count_r,

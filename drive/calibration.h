@@ -1,0 +1,28 @@
+// The drive's time step and wheel calibration, each stated once. The encoder
+// sampler, the speed loop, the run controller, the odometry and the bench
+// loops all take them from here.
+#pragma once
+
+#include <sys/types.h>
+
+// Every loop that drives, samples or polls the wheels sleeps this long after
+// its period's work (µs, as usleep takes it). The sleep comes after the work,
+// not up to a fixed deadline: a period is then the 19 ms plus the work (an
+// exchange with the encoder driver, a few products, one motor frame), close
+// to the nominal 20 ms that DRIVE_CMS_PER_COUNT assumes, and a period that
+// ran late is never followed by a short catch-up period whose few counts
+// would read as a sudden drop in speed.
+constexpr useconds_t DRIVE_PERIOD_US = 19000;
+
+// cm a wheel travels per encoder count, as the 32-bit value the odometry has
+// always used.
+constexpr float DRIVE_CM_PER_COUNT = 0.038713433f;
+
+// The left wheel is slightly smaller: its counts are worth this share of a
+// right count, in distance and in speed alike. A double on purpose: the
+// products are formed in double and rounded to float once.
+constexpr double DRIVE_LEFT_CORRECTION = 0.9842;
+
+// Wheel speed in cm/s for one count per period: the distance per count over
+// the nominal 20 ms period (1.9356717 as a float).
+constexpr float DRIVE_CMS_PER_COUNT = DRIVE_CM_PER_COUNT * 50;
