@@ -99,7 +99,7 @@ void encoder_create() {
     // second create replaces the running sampler instead of adding one.
     encoder_stop();
     clear_values();
-    rt_worker_start(&sampler, encoder_read, "policy = %s, priority =%d\n");
+    rt_worker_start(&sampler, encoder_read, "policy");
     printf("thread_id=%d\n", rt_thread_id_value(sampler.handle));
 }
 

@@ -22,7 +22,7 @@ const char* policy_name(int policy) {
 
 }  // namespace
 
-int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* policy_format) {
+int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* label) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     sched_param param{};
@@ -38,12 +38,8 @@ int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* poli
     int policy = SCHED_OTHER;
     sched_param now{};
     pthread_getschedparam(pthread_self(), &policy, &now);
-    printf(policy_format, policy_name(policy), now.sched_priority);
+    printf("%s = %s, priority =%d\n", label, policy_name(policy), now.sched_priority);
     return rc;
-}
-
-void rt_thread_create(pthread_t* handle, void* (*routine)(void*), const char* policy_format) {
-    rt_thread_start(handle, routine, policy_format);
 }
 
 int rt_thread_id_value(pthread_t handle) {
@@ -52,9 +48,9 @@ int rt_thread_id_value(pthread_t handle) {
     return static_cast<int>(static_cast<uint32_t>(handle));
 }
 
-int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* policy_format) {
+int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* label) {
     worker->stop.store(false, std::memory_order_relaxed);
-    int rc = rt_thread_start(&worker->handle, routine, policy_format);
+    int rc = rt_thread_start(&worker->handle, routine, label);
     worker->running = rc == 0;
     return rc;
 }

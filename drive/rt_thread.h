@@ -8,16 +8,14 @@
 
 // Sets the calling thread to SCHED_FIFO at priority 20 (permanently), creates
 // routine with an attribute object carrying priority 20 and the argument 2,
-// stores its handle in *handle, then prints policy_format ("policy = %s,
-// priority =%d\n" or "plicy = %s, priority =%d\n") with the caller's policy
-// name ("SCHED_OTHER", "SCHED_FIFO", "SCHED_RR" or "???") and priority as read
-// back. Without the privilege for real-time scheduling the caller keeps its
-// policy, the line shows it, and the thread still starts.
-void rt_thread_create(pthread_t* handle, void* (*routine)(void*), const char* policy_format);
-
-// The same recipe, returning pthread_create's result (0 when the thread
-// started), for callers that must know whether there is a thread to join.
-int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* policy_format);
+// stores its handle in *handle, then prints "<label> = %s, priority =%d\n"
+// (label "policy" for the sampler, "plicy" for the speed loop and the run
+// controller) with the caller's policy name ("SCHED_OTHER", "SCHED_FIFO",
+// "SCHED_RR" or "???") and priority as read back. Without the privilege for
+// real-time scheduling the caller keeps its policy, the line shows it, and
+// the thread still starts. Returns pthread_create's result (0 when the
+// thread started), for callers that must know whether there is a thread to join.
+int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* label);
 
 // A thread handle as the int printed in the "thread_id=%d" lines.
 int rt_thread_id_value(pthread_t handle);
@@ -32,7 +30,7 @@ struct rt_worker {
 };
 
 // Starts routine by the recipe above; returns pthread_create's result.
-int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* policy_format);
+int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* label);
 // Asks the worker to end and joins it; nothing when none runs.
 void rt_worker_stop(rt_worker* worker);
 // For the worker's loop: true once rt_worker_stop has been called.

@@ -256,7 +256,7 @@ void run_ctrl_create() {
     rt_worker_stop(&task_id);
     ctrl_endflag.store(0, std::memory_order_relaxed);
     distance_reset();
-    rt_worker_start(&task_id, thread_code, "plicy = %s, priority =%d\n");
+    rt_worker_start(&task_id, thread_code, "plicy");
 }
 
 int run_ctrl_get_endflag() {

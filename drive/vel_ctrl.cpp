@@ -149,7 +149,7 @@ int vel_ctrl_cancel() {
 void vel_ctrl_create() {
     // A second loop would fight the first over the motors; replace it instead.
     rt_worker_stop(&tasks);
-    rt_worker_start(&tasks, thread_code, "plicy = %s, priority =%d\n");
+    rt_worker_start(&tasks, thread_code, "plicy");
     printf("Velocity Control thread created!     thread_id=%d\n", rt_thread_id_value(tasks.handle));
 }
 
