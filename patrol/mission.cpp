@@ -5,11 +5,11 @@
 #include "drive/device.h"
 #include "drive/encoder.h"
 #include "drive/motor.h"
+#include "drive/pause.h"
 #include "drive/run_ctrl.h"
 #include "drive/stop_guard.h"
 #include "drive/vel_ctrl.h"
 #include "patrol/patrol.h"
-#include "patrol/pt_pause.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void wait_for_rest() {
     constexpr int MAX_LOOKS = 100;  // 2 s
     int quiet = 0;
     for (int look = 0; look < MAX_LOOKS && quiet < QUIET_LOOKS; ++look) {
-        pt_pause_us(20000);
+        pause_us(20000);
         float left = 0.0f;
         float right = 0.0f;
         vel_ctrl_get_speed(&left, &right);

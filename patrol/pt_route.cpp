@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "drive/pause.h"
 #include "drive/run_ctrl.h"
-#include "patrol/pt_pause.h"
 #include "sensors/direction.h"
 #include "vision/number_detect.h"
 
@@ -22,7 +22,7 @@ void run_move(int style, float speed, int value) {
     run_ctrl_set_dist(static_cast<float>(value));
     run_ctrl_create();
     while (run_ctrl_get_endflag() != 1) {
-        pt_pause_us(PT_ROUTE_POLL_US);
+        pause_us(PT_ROUTE_POLL_US);
     }
     run_ctrl_cancel();
 }
@@ -77,9 +77,9 @@ void pt_route_run(const pt_route& route) {
             read_numbers(route);
         }
         if (seq < steps) {
-            pt_pause_us(route.step_pause_us);
+            pause_us(route.step_pause_us);
         }
     }
     run_ctrl_stop();
-    pt_pause_us(route.final_pause_us);
+    pause_us(route.final_pause_us);
 }

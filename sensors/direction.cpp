@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "drive/pause.h"
 #include "drive/run_ctrl.h"
-#include "sensors/direction_sleep.h"
 #include "sensors/uss.h"
 
 namespace {
@@ -48,9 +48,9 @@ int measure_channel(int channel) {
 range_pair measure_ranges() {
     range_pair ranges;
     ranges.left = measure_channel(LEFT_CHANNEL);
-    direction_sleep_us(QUERY_GAP_US);
+    pause_us(QUERY_GAP_US);
     ranges.right = measure_channel(RIGHT_CHANNEL);
-    direction_sleep_us(QUERY_GAP_US);
+    pause_us(QUERY_GAP_US);
     return ranges;
 }
 
@@ -76,7 +76,7 @@ int current_distance(range_pair ranges) {
 
 void wait_move_end() {
     while (run_ctrl_get_endflag() != 1) {
-        direction_sleep_us(POLL_US);
+        pause_us(POLL_US);
     }
 }
 
@@ -96,7 +96,7 @@ bool close_in(int ref_dist) {
     run_ctrl_create();
     wait_move_end();
     run_ctrl_cancel();
-    direction_sleep_us(SETTLE_US);
+    pause_us(SETTLE_US);
     return true;
 }
 
@@ -144,7 +144,7 @@ int square_up() {
         wait_move_end();
         // The last rotation is not measured: the caller learns it did not square.
         if (attempt < MAX_ROTATIONS - 1) {
-            direction_sleep_us(RETRY_US);
+            pause_us(RETRY_US);
         }
     }
     return finish(-1);

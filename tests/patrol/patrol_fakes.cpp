@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "drive/pause.h"
 #include "drive/run_ctrl.h"
-#include "patrol/pt_pause.h"
 #include "patrol/pt_route.h"
 #include "sensors/direction.h"
 #include "vision/number_detect.h"
@@ -127,6 +127,6 @@ void number_get(int* out) {
     }
 }
 
-void pt_pause_us(long us) {
+void pause_us(long us) {
     note("pause " + std::to_string(us));
 }

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "drive/pause.h"
 #include "drive/run_ctrl.h"
 #include "sensors/direction.h"
-#include "sensors/direction_sleep.h"
 #include "sensors/uss.h"
 #include "tests/support/emulated_devices.h"
 
@@ -53,7 +53,7 @@ bool uss_last_answered() {
     return answered;
 }
 
-void direction_sleep_us(long us) {
+void pause_us(long us) {
     log_event("sleep" + std::to_string(us));
 }
 
