@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 
 #include "drive/calibration.h"
@@ -14,18 +13,9 @@
 
 namespace {
 
-// Wheel track 28.8 cm with pi as 3.1416: cm/s of wheel speed per deg/s of turn,
-// and degrees turned per cm of left-right difference. Used exactly as tuned.
+// Wheel track 28.8 cm with pi as 3.1416: cm/s of wheel speed per deg/s of
+// turn, used exactly as tuned.
 constexpr double ROTATION_FACTOR = 0.251328;
-constexpr double ANGLE_FACTOR = 1.9894321;
-constexpr double RAMP_CM = 12.0;       // straight and arc slow down over the last 12 cm
-constexpr double CREEP_SPEED = 2.0;    // cm/s at the target
-constexpr double FAST_ZONE_CM = 45.0;  // fast straight: fixed speed over the last 45 cm
-constexpr double FAST_FINISH = 40.0;   // cm/s
-constexpr double ROTATE_ZONE = 20.0;   // degrees of rotation deceleration
-constexpr double ARC_INNER = 0.35;     // right wheel share of an arc
-constexpr double BALANCE_P = 15.5;
-constexpr double BALANCE_D = 30.0;
 
 std::atomic<int32_t> run_mode{0};
 std::atomic<float> run_speed{0.0f};
@@ -38,34 +28,6 @@ std::atomic<float> Kf_r_org{0.0f};
 // A finished move's thread is joined (reclaimed) exactly once, by the next
 // create or by a cancel, and its handle is never named after that.
 rt_worker task_id;
-
-// The balance memory is the thread's own; a new move starts it at zero.
-void apply_balance(double left, double right, run_ctrl_balance* b, run_ctrl_action* a) {
-    double d = left - right;
-    b->sum_diff_l_r = static_cast<float>(b->sum_diff_l_r + std::fabs(d));
-    double c = BALANCE_P * d + BALANCE_D * (d - b->diff_l_r_prev);
-    b->diff_l_r_prev = static_cast<float>(d);
-    a->mod = true;
-    a->mod_left = static_cast<float>(-c);
-    a->mod_right = static_cast<float>(c);
-}
-
-void command(run_ctrl_action* a, double left, double right) {
-    a->set = true;
-    a->set_left = static_cast<float>(left);
-    a->set_right = static_cast<float>(right);
-}
-
-// Backward straight rule, shared by modes 0 and 3: ramp from S at 12 cm
-// before the target to -2 cm/s at it. Returns false once the target is passed.
-bool straight_backward(double s, double d, double m, double* v) {
-    double e = d - m;
-    *v = s;
-    if (e > -RAMP_CM) {
-        *v = -CREEP_SPEED - (s + CREEP_SPEED) * e / RAMP_CM;
-    }
-    return !(m < d);
-}
 
 void* thread_code(void*) {
     Kf_r_org.store(Kf_r.load(std::memory_order_relaxed), std::memory_order_relaxed);
@@ -102,99 +64,6 @@ void* thread_code(void*) {
 }
 
 }  // namespace
-
-run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balance) {
-    run_ctrl_action a{};
-    const double l = in.left;
-    const double r = in.right;
-    const double s = in.speed;
-    const double d = in.dist;
-    const bool target = in.dist_flag == 1;
-    const bool forward = s > 0.0;
-    double v = s;
-
-    switch (in.mode) {
-        case RUN_STRAIGHT:
-        case RUN_FAST_STRAIGHT: {
-            if (target) {
-                const double m = (l + r) * 0.5;
-                const double e = d - m;
-                if (forward) {
-                    if (in.mode == RUN_STRAIGHT && e < RAMP_CM) {
-                        v = CREEP_SPEED + (s - CREEP_SPEED) * e / RAMP_CM;
-                    } else if (in.mode == RUN_FAST_STRAIGHT && e < FAST_ZONE_CM) {
-                        v = FAST_FINISH;
-                    }
-                    if (m > d) {
-                        a.ended = true;
-                        return a;
-                    }
-                } else if (!straight_backward(s, d, m, &v)) {
-                    a.ended = true;
-                    return a;
-                }
-                command(&a, v, v);
-            }
-            apply_balance(l, r, balance, &a);
-            return a;
-        }
-        case RUN_ROTATE: {
-            if (target) {
-                const double angle = (l - r) * ANGLE_FACTOR;
-                const double e = d - angle;
-                const double kfr = in.kfr;
-                if (forward) {
-                    if (e < ROTATE_ZONE) {
-                        v = kfr * e + CREEP_SPEED;
-                    }
-                    if (angle > d) {
-                        a.ended = true;
-                        return a;
-                    }
-                } else {
-                    if (e > -ROTATE_ZONE) {
-                        v = kfr * e - CREEP_SPEED;
-                    }
-                    if (angle < d) {
-                        a.ended = true;
-                        return a;
-                    }
-                }
-                command(&a, v, -v);
-            }
-            balance->sum_diff_l_r = static_cast<float>(balance->sum_diff_l_r + std::fabs(l + r));
-            return a;
-        }
-        case RUN_ARC: {
-            if (!target) {
-                return a;
-            }
-            if (forward) {
-                const double e = d - l;
-                if (e < RAMP_CM) {
-                    v = CREEP_SPEED + (s - CREEP_SPEED) * e / RAMP_CM;
-                }
-                if (l > d) {
-                    a.ended = true;
-                    return a;
-                }
-            } else {
-                const double e = d - r;
-                if (e > -RAMP_CM) {
-                    v = -CREEP_SPEED - (s + CREEP_SPEED) * e / RAMP_CM;
-                }
-                if (r < d) {
-                    a.ended = true;
-                    return a;
-                }
-            }
-            command(&a, v, ARC_INNER * v);
-            return a;
-        }
-        default:
-            return a;
-    }
-}
 
 void run_ctrl_set(int mode, float speed) {
     run_speed.store(speed, std::memory_order_relaxed);

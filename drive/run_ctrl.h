@@ -4,10 +4,23 @@
 
 #include <cstdint>
 
-constexpr int32_t RUN_STRAIGHT = 0;  // target cm, progress = mean of both wheels
-constexpr int32_t RUN_ROTATE = 1;    // target degrees, positive turns right
-constexpr int32_t RUN_ARC = 2;       // target cm on the left (forward) or right (backward) wheel
-constexpr int32_t RUN_FAST_STRAIGHT = 3;  // target cm, 40 cm/s over the last 45 cm
+// The run modes, as run_ctrl_set takes them and the patrol's route table
+// stores them. Any other value is accepted and does nothing.
+enum run_ctrl_mode : int32_t {
+    RUN_STRAIGHT = 0,       // target cm, progress = mean of both wheels
+    RUN_ROTATE = 1,         // target degrees, positive turns right
+    RUN_ARC = 2,            // target cm on the left (forward) or right (backward) wheel
+    RUN_FAST_STRAIGHT = 3,  // target cm, 40 cm/s over the last 45 cm
+};
+
+// A move: run_ctrl_set, run_ctrl_set_dist, run_ctrl_create, then poll
+// run_ctrl_get_endflag. The wheels start moving at run_ctrl_set, before the
+// target is set: a straight run or a rotation without a target is driven by
+// this first command alone (the thread only corrects a straight run's
+// balance around it), so the command cannot wait for the thread. With a
+// target the thread replaces it in its first period; what the wheels turn
+// before create is not counted, as create resets the odometry, and callers
+// make the three calls back to back.
 
 // Stores mode and speed (cm/s, or deg/s for rotation) and gives the speed loop
 // its first command; prints "straight mode selected\n" or "rotae mode selected\n".
@@ -46,7 +59,7 @@ struct run_ctrl_balance {
 struct run_ctrl_inputs {
     float left;         // left distance since the reset, cm
     float right;        // right distance since the reset, cm
-    int32_t mode;       // RUN_STRAIGHT .. RUN_FAST_STRAIGHT; other values do nothing
+    int32_t mode;       // a run_ctrl_mode; other values do nothing
     float speed;        // S: cm/s (deg/s for rotation); > 0 forward, <= 0 backward
     float dist;         // D: target cm (degrees for rotation)
     int32_t dist_flag;  // 1 while a target is set

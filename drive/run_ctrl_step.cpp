@@ -1,0 +1,160 @@
+// The run controller's per-period arithmetic: one function per run mode,
+// each reading the same way forward and backward.
+#include <cmath>
+
+#include "drive/run_ctrl.h"
+
+namespace {
+
+// Wheel track 28.8 cm with pi as 3.1416: degrees turned per cm of left-right
+// difference, used exactly as tuned.
+constexpr double ANGLE_FACTOR = 1.9894321;
+constexpr double RAMP_CM = 12.0;       // straight and arc slow down over the last 12 cm
+constexpr double CREEP_SPEED = 2.0;    // cm/s at the target
+constexpr double FAST_ZONE_CM = 45.0;  // fast straight: fixed speed over the last 45 cm
+constexpr double FAST_FINISH = 40.0;   // cm/s
+constexpr double ROTATE_ZONE = 20.0;   // degrees of rotation deceleration
+constexpr double ARC_INNER = 0.35;     // right wheel share of an arc
+constexpr double BALANCE_P = 15.5;
+constexpr double BALANCE_D = 30.0;
+
+// The balance memory is the thread's own; a new move starts it at zero.
+void apply_balance(double left, double right, run_ctrl_balance* b, run_ctrl_action* a) {
+    double d = left - right;
+    b->sum_diff_l_r = static_cast<float>(b->sum_diff_l_r + std::fabs(d));
+    double c = BALANCE_P * d + BALANCE_D * (d - b->diff_l_r_prev);
+    b->diff_l_r_prev = static_cast<float>(d);
+    a->mod = true;
+    a->mod_left = static_cast<float>(-c);
+    a->mod_right = static_cast<float>(c);
+}
+
+void command(run_ctrl_action* a, double left, double right) {
+    a->set = true;
+    a->set_left = static_cast<float>(left);
+    a->set_right = static_cast<float>(right);
+}
+
+run_ctrl_action ended() {
+    run_ctrl_action a{};
+    a.ended = true;
+    return a;
+}
+
+// A forward move (s > 0) counts up to its target, any other down to it; at
+// equality the target counts as not yet passed.
+bool passed(double s, double progress, double target) {
+    return s > 0.0 ? progress > target : progress < target;
+}
+
+// The last stretch before a target, seen in the direction of travel: a
+// backward move's zone and creep speed are the forward ones mirrored
+// (negated), so each rule below is written once for both directions.
+struct final_stretch {
+    double zone;   // the stretch begins this far before the target
+    double creep;  // speed at the target
+    bool inside;   // e (target - progress) lies within the stretch
+};
+
+final_stretch final_stretch_of(double s, double e, double zone, double creep) {
+    if (s > 0.0) {
+        return {zone, creep, e < zone};
+    }
+    return {-zone, -creep, e > -zone};
+}
+
+// s until zone before the target, then linearly down to creep at the target.
+// Mirrored, the backward line c' + (s - c') e / z' is -c - (s + c) e / z to
+// the last bit.
+double ramp(double s, double e, double zone, double creep) {
+    const final_stretch f = final_stretch_of(s, e, zone, creep);
+    return f.inside ? f.creep + (s - f.creep) * e / f.zone : s;
+}
+
+double straight_speed(double s, double e) {
+    return ramp(s, e, RAMP_CM, CREEP_SPEED);
+}
+
+// Forward: a fixed speed over the last stretch, whatever s is. Backward: the
+// ordinary straight rule.
+double fast_straight_speed(double s, double e) {
+    if (s > 0.0) {
+        return e < FAST_ZONE_CM ? FAST_FINISH : s;
+    }
+    return straight_speed(s, e);
+}
+
+// Straight and fast straight: progress is the mean of both wheels; both
+// wheels at the speed of the rule, then the balance correction, which alone
+// runs when no target is set (around the references run_ctrl_set gave).
+run_ctrl_action straight_run(const run_ctrl_inputs& in, run_ctrl_balance* balance,
+                             double (*speed)(double s, double e)) {
+    run_ctrl_action a{};
+    const double l = in.left;
+    const double r = in.right;
+    if (in.dist_flag == 1) {
+        const double m = (l + r) * 0.5;
+        if (passed(in.speed, m, in.dist)) {
+            return ended();
+        }
+        const double v = speed(in.speed, in.dist - m);
+        command(&a, v, v);
+    }
+    apply_balance(l, r, balance, &a);
+    return a;
+}
+
+// Rotation: progress is the angle from the left-right difference; near the
+// target the speed follows the gain Kf_r, not a line down from s. A pure
+// turn keeps the centre still, so its drift is what accumulates.
+run_ctrl_action rotation(const run_ctrl_inputs& in, run_ctrl_balance* balance) {
+    run_ctrl_action a{};
+    const double l = in.left;
+    const double r = in.right;
+    if (in.dist_flag == 1) {
+        const double angle = (l - r) * ANGLE_FACTOR;
+        if (passed(in.speed, angle, in.dist)) {
+            return ended();
+        }
+        const double e = in.dist - angle;
+        const final_stretch f = final_stretch_of(in.speed, e, ROTATE_ZONE, CREEP_SPEED);
+        const double v =
+            f.inside ? static_cast<double>(in.kfr) * e + f.creep : static_cast<double>(in.speed);
+        command(&a, v, -v);
+    }
+    balance->sum_diff_l_r = static_cast<float>(balance->sum_diff_l_r + std::fabs(l + r));
+    return a;
+}
+
+// Arc: the left wheel at V, the right at 0.35 x V; a forward arc is measured
+// on the left wheel alone, a backward one on the right wheel alone.
+run_ctrl_action arc(const run_ctrl_inputs& in) {
+    run_ctrl_action a{};
+    if (in.dist_flag != 1) {
+        return a;
+    }
+    const double progress = in.speed > 0.0f ? in.left : in.right;
+    if (passed(in.speed, progress, in.dist)) {
+        return ended();
+    }
+    const double v = ramp(in.speed, in.dist - progress, RAMP_CM, CREEP_SPEED);
+    command(&a, v, ARC_INNER * v);
+    return a;
+}
+
+}  // namespace
+
+run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balance) {
+    switch (in.mode) {
+        case RUN_STRAIGHT:
+            return straight_run(in, balance, straight_speed);
+        case RUN_FAST_STRAIGHT:
+            return straight_run(in, balance, fast_straight_speed);
+        case RUN_ROTATE:
+            return rotation(in, balance);
+        case RUN_ARC:
+            return arc(in);
+        default:
+            return run_ctrl_action{};
+    }
+}
