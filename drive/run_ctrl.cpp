@@ -36,13 +36,13 @@ void* thread_code(void*) {
     while (!rt_worker_stopping(task_id)) {
         distance_pair dist;
         distance_get(&dist);
-        run_ctrl_inputs in{dist.left,
-                           dist.right,
-                           run_mode.load(std::memory_order_relaxed),
-                           run_speed.load(std::memory_order_relaxed),
-                           run_dist.load(std::memory_order_relaxed),
-                           dist_flag.load(std::memory_order_relaxed),
-                           Kf_r.load(std::memory_order_relaxed)};
+        const run_ctrl_inputs in{.left = dist.left,
+                                 .right = dist.right,
+                                 .mode = run_mode.load(std::memory_order_relaxed),
+                                 .speed = run_speed.load(std::memory_order_relaxed),
+                                 .dist = run_dist.load(std::memory_order_relaxed),
+                                 .dist_flag = dist_flag.load(std::memory_order_relaxed),
+                                 .kfr = Kf_r.load(std::memory_order_relaxed)};
         run_ctrl_action a = run_ctrl_step(in, &balance);
         if (a.ended) {
             // Wheels first: a terminal held with Ctrl-S or a full pipe can block

@@ -56,14 +56,15 @@ struct run_ctrl_balance {
     float sum_diff_l_r;   // accumulated imbalance of the move, cm
 };
 
+// What one period reads; a field left out of an initializer is 0 (no target).
 struct run_ctrl_inputs {
-    float left;         // left distance since the reset, cm
-    float right;        // right distance since the reset, cm
-    int32_t mode;       // a run_ctrl_mode; other values do nothing
-    float speed;        // S: cm/s (deg/s for rotation); > 0 forward, <= 0 backward
-    float dist;         // D: target cm (degrees for rotation)
-    int32_t dist_flag;  // 1 while a target is set
-    float kfr;          // rotation deceleration gain
+    float left = 0;         // left distance since the reset, cm
+    float right = 0;        // right distance since the reset, cm
+    int32_t mode = 0;       // a run_ctrl_mode; other values do nothing
+    float speed = 0;        // S: cm/s (deg/s for rotation); > 0 forward, <= 0 backward
+    float dist = 0;         // D: target cm (degrees for rotation)
+    int32_t dist_flag = 0;  // 1 while a target is set
+    float kfr = 0;          // rotation deceleration gain
 };
 
 struct run_ctrl_action {

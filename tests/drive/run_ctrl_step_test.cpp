@@ -10,7 +10,14 @@
 namespace {
 
 run_ctrl_inputs straight(float m, float speed, float dist, int32_t mode = RUN_STRAIGHT) {
-    return {m, m, mode, speed, dist, 1, 0.3f};
+    return {.left = m, .right = m, .mode = mode, .speed = speed, .dist = dist, .dist_flag = 1};
+}
+
+// The same move with the wheels elsewhere (cm).
+run_ctrl_inputs at(run_ctrl_inputs in, float left, float right) {
+    in.left = left;
+    in.right = right;
+    return in;
 }
 
 TEST(RunCtrlStep, StraightTargetZeroEitherSign) {
@@ -90,7 +97,7 @@ TEST(RunCtrlStep, FastStraightProfile) {
 
 TEST(RunCtrlStep, BalanceCorrection) {
     run_ctrl_balance b{};
-    run_ctrl_inputs in{10.5f, 10.0f, RUN_STRAIGHT, 20, 100, 1, 0.3f};
+    run_ctrl_inputs in = at(straight(0, 20, 100), 10.5f, 10.0f);
     run_ctrl_action a = run_ctrl_step(in, &b);
     double d = 0.5;
     ASSERT_TRUE(a.mod);
@@ -107,7 +114,7 @@ TEST(RunCtrlStep, BalanceCorrection) {
     EXPECT_FLOAT_EQ(b.diff_l_r_prev, -0.25f);
 
     // without a target: only the correction, around the base references
-    run_ctrl_inputs free_run{1.0f, 0.0f, RUN_STRAIGHT, 20, 0, 0, 0.3f};
+    const run_ctrl_inputs free_run{.left = 1.0f, .right = 0.0f, .mode = RUN_STRAIGHT, .speed = 20};
     run_ctrl_balance f{};
     a = run_ctrl_step(free_run, &f);
     EXPECT_FALSE(a.set);
@@ -119,7 +126,13 @@ TEST(RunCtrlStep, RotationProfileS10D30) {
     const double factor = 1.9894321;
     for (double angle = 0; angle <= 31; angle += 0.5) {
         float diff = static_cast<float>(angle / factor);
-        run_ctrl_inputs in{diff / 2, -diff / 2, RUN_ROTATE, 10, 30, 1, 0.3f};
+        const run_ctrl_inputs in{.left = diff / 2,
+                                 .right = -diff / 2,
+                                 .mode = RUN_ROTATE,
+                                 .speed = 10,
+                                 .dist = 30,
+                                 .dist_flag = 1,
+                                 .kfr = 0.3f};
         run_ctrl_balance b{};
         run_ctrl_action a = run_ctrl_step(in, &b);
         double measured = (static_cast<double>(in.left) - in.right) * factor;
@@ -143,7 +156,13 @@ TEST(RunCtrlStep, RotationBackwardAndCentreDrift) {
     run_ctrl_balance b{};
     // -15 degrees of -30 done: inside the zone, Kf_r x E - 2
     float diff = static_cast<float>(-15 / 1.9894321);
-    run_ctrl_inputs in{diff / 2 + 0.5f, -diff / 2 + 0.5f, RUN_ROTATE, -10, -30, 1, 0.5f};
+    run_ctrl_inputs in{.left = diff / 2 + 0.5f,
+                       .right = -diff / 2 + 0.5f,
+                       .mode = RUN_ROTATE,
+                       .speed = -10,
+                       .dist = -30,
+                       .dist_flag = 1,
+                       .kfr = 0.5f};
     run_ctrl_action a = run_ctrl_step(in, &b);
     ASSERT_FALSE(a.ended);
     double e = -30 - (static_cast<double>(in.left) - in.right) * 1.9894321;
@@ -159,23 +178,25 @@ TEST(RunCtrlStep, RotationBackwardAndCentreDrift) {
 
 TEST(RunCtrlStep, ArcForwardOnLeftBackwardOnRight) {
     run_ctrl_balance b{};
-    run_ctrl_action a = run_ctrl_step({5, 1.75f, RUN_ARC, 10, 50, 1, 0.3f}, &b);
+    const run_ctrl_inputs forward{.mode = RUN_ARC, .speed = 10, .dist = 50, .dist_flag = 1};
+    run_ctrl_action a = run_ctrl_step(at(forward, 5, 1.75f), &b);
     EXPECT_EQ(a.set_left, 10.0f);
     EXPECT_EQ(a.set_right, static_cast<float>(0.35 * 10));
     EXPECT_FALSE(a.mod);
-    EXPECT_TRUE(run_ctrl_step({50.1f, 0, RUN_ARC, 10, 50, 1, 0.3f}, &b).ended);
+    EXPECT_TRUE(run_ctrl_step(at(forward, 50.1f, 0), &b).ended);
 
     // backward: the right wheel, turning at 0.35 x V, decides; the left is ignored
-    a = run_ctrl_step({-200, -15, RUN_ARC, -10, -20, 1, 0.3f}, &b);
+    const run_ctrl_inputs backward{.mode = RUN_ARC, .speed = -10, .dist = -20, .dist_flag = 1};
+    a = run_ctrl_step(at(backward, -200, -15), &b);
     EXPECT_FALSE(a.ended);
     double v = -2 - (-10 + 2) * (-5.0) / 12;
     EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(v));
     EXPECT_FLOAT_EQ(a.set_right, static_cast<float>(0.35 * v));
-    EXPECT_FALSE(run_ctrl_step({-200, -20, RUN_ARC, -10, -20, 1, 0.3f}, &b).ended);
-    EXPECT_TRUE(run_ctrl_step({-5, -20.1f, RUN_ARC, -10, -20, 1, 0.3f}, &b).ended);
+    EXPECT_FALSE(run_ctrl_step(at(backward, -200, -20), &b).ended);
+    EXPECT_TRUE(run_ctrl_step(at(backward, -5, -20.1f), &b).ended);
     EXPECT_EQ(b.sum_diff_l_r, 0.0f);
     // without a target an arc does nothing
-    a = run_ctrl_step({5, 1, RUN_ARC, 10, 0, 0, 0.3f}, &b);
+    a = run_ctrl_step({.left = 5, .right = 1, .mode = RUN_ARC, .speed = 10}, &b);
     EXPECT_FALSE(a.set || a.mod || a.ended);
 }
 
@@ -183,7 +204,7 @@ TEST(RunCtrlStep, UnknownModeNeverEnds) {
     for (int32_t mode : {7, 4, -1}) {
         for (float m : {0.0f, 100.0f, -100.0f}) {
             run_ctrl_balance b{};
-            run_ctrl_action a = run_ctrl_step({m, m, mode, 20, 10, 1, 0.3f}, &b);
+            run_ctrl_action a = run_ctrl_step(straight(m, 20, 10, mode), &b);
             EXPECT_FALSE(a.ended || a.set || a.mod) << mode << " " << m;
         }
     }

@@ -99,8 +99,13 @@ TEST(WorkerAllocations, PerPeriodArithmeticAllocatesNothing) {
             encoder_decode(static_cast<uint8_t>(i % 13), static_cast<uint8_t>(256 - i % 11));
         const distance_pair d = distance_from_sums(i * 9, i * 10);
         const float speed = i % 7 == 0 ? -15.0f : 20.0f;
-        const run_ctrl_inputs in{d.left, d.right, static_cast<int32_t>(i % 4), speed, 4000.0f,
-                                 1,      0.3f};
+        const run_ctrl_inputs in{.left = d.left,
+                                 .right = d.right,
+                                 .mode = static_cast<int32_t>(i % 4),
+                                 .speed = speed,
+                                 .dist = 4000.0f,
+                                 .dist_flag = 1,
+                                 .kfr = 0.3f};
         const run_ctrl_action a = run_ctrl_step(in, &balance);
         const vel_ctrl_refs refs{a.set_left + a.mod_left, a.set_right + a.mod_right, a.set_left,
                                  a.set_right};
