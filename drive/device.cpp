@@ -28,15 +28,19 @@ std::atomic<int> fd_io{0};
 // The motor handle is the one used from several threads at once: the speed
 // loop, the canceller and the signal watcher's safety stop, which exists
 // before the devices are opened and may fire while they are being closed.
-// Its open, close and every frame written to it go under this lock, so a
-// frame never meets a descriptor half opened or already closed (the number
-// of a closed descriptor may by then belong to another file). A plain
-// pthread mutex has no destructor, so a worker still writing while the
-// process exits finds it intact.
+// Its open, close, every frame written to it and every change of the gate go
+// under this lock, so a frame never meets a descriptor half opened or already
+// closed (the number of a closed descriptor may by then belong to another
+// file), and none can slip in behind the stop frame that shuts the gate, even
+// one that was between computing and writing. The lock is uncontended in
+// normal running (one writer per period). A plain pthread mutex has no
+// destructor, so a worker still writing while the process exits finds it
+// intact.
 pthread_mutex_t motor_lock = PTHREAD_MUTEX_INITIALIZER;
-// Written under motor_lock; atomic only so that the crash path, which cannot
-// take a lock, may read it. The handle value itself stays after a close.
-std::atomic<bool> motor_closed{false};
+// Changed under motor_lock, except by the crash path, which cannot take a
+// lock; so every change is one atomic read-modify-write. The handle value
+// itself stays after a close.
+std::atomic<unsigned> motor_gate{0};
 
 // The handle is stored before anything is printed, so the line shows exactly
 // what later users of the handle will get.
@@ -102,7 +106,7 @@ int device_encoder_open() {
 int device_motor_open() {
     pthread_mutex_lock(&motor_lock);
     fd_motor.store(open(device_node_path("motor_dev").c_str(), O_RDWR), std::memory_order_relaxed);
-    motor_closed.store(false, std::memory_order_relaxed);
+    motor_gate.fetch_and(~DEVICE_MOTOR_CLOSED, std::memory_order_relaxed);
     int fd = fd_motor.load(std::memory_order_relaxed);
     pthread_mutex_unlock(&motor_lock);
     return report_open(fd, "fd_motor=%d\n", "motor_dev can't open !!!\n");
@@ -138,30 +142,45 @@ int device_encoder_close() {
 int device_motor_close() {
     pthread_mutex_lock(&motor_lock);
     close_node(fd_motor);
-    motor_closed.store(true, std::memory_order_relaxed);
+    motor_gate.fetch_or(DEVICE_MOTOR_CLOSED, std::memory_order_relaxed);
     pthread_mutex_unlock(&motor_lock);
     return 0;
 }
 
-ssize_t device_motor_write(const void* bytes, std::size_t size) {
+ssize_t device_motor_write(const void* bytes, std::size_t size, unsigned unless, unsigned shut) {
     ssize_t n = -1;
     pthread_mutex_lock(&motor_lock);
-    int fd = fd_motor.load(std::memory_order_relaxed);
+    const int fd = fd_motor.load(std::memory_order_relaxed);
     // Not yet opened (0 is standard input) or closed: the frame is lost, as
     // it would be on a failed open.
-    if (fd > 0 && !motor_closed.load(std::memory_order_relaxed)) {
+    const unsigned gate =
+        motor_gate.load(std::memory_order_relaxed) & (unless | DEVICE_MOTOR_CLOSED);
+    if (fd > 0 && gate == 0) {
         n = write(fd, bytes, size);
     }
+    motor_gate.fetch_or(shut, std::memory_order_relaxed);
     pthread_mutex_unlock(&motor_lock);
     return n;
 }
 
-ssize_t device_motor_write_unlocked(const void* bytes, std::size_t size) {
-    int fd = fd_motor.load(std::memory_order_relaxed);
-    if (fd <= 0 || motor_closed.load(std::memory_order_relaxed)) {
+ssize_t device_motor_write_from_signal(const void* bytes, std::size_t size, unsigned shut) {
+    // Writers are shut out first, so one that is about to write sees the bit.
+    const unsigned gate = motor_gate.fetch_or(shut, std::memory_order_relaxed);
+    const int fd = fd_motor.load(std::memory_order_relaxed);
+    if (fd <= 0 || (gate & DEVICE_MOTOR_CLOSED) != 0) {
         return -1;
     }
     return write(fd, bytes, size);
+}
+
+void device_motor_gate_lift(unsigned bits) {
+    pthread_mutex_lock(&motor_lock);
+    motor_gate.fetch_and(~bits, std::memory_order_relaxed);
+    pthread_mutex_unlock(&motor_lock);
+}
+
+unsigned device_motor_gate() {
+    return motor_gate.load(std::memory_order_relaxed);
 }
 int device_uss_close() {
     return close_node(fd_uss);

@@ -39,13 +39,30 @@ int device_motor_close();
 int device_uss_close();
 int device_io_close();
 
-// One write of a whole frame to the motor handle, serialised with the
-// motor handle's open and close; nothing is written before an open or after a
-// close. The write's result, or -1 when nothing was written.
-ssize_t device_motor_write(const void* bytes, std::size_t size);
-// The same write without the lock, for a crash signal's handler, which must
-// not wait for a lock the crashed thread may hold. Async-signal-safe.
-ssize_t device_motor_write_unlocked(const void* bytes, std::size_t size);
+// The motor handle's one write path. Every frame, the handle's open and
+// close, and every change of the gate below go under one lock, and the gate
+// is one word: a frame reaches the descriptor only while none of its bits is
+// set and the handle has been opened.
+constexpr unsigned DEVICE_MOTOR_CLOSED = 1;  // device_motor_close ran; an open clears it
+constexpr unsigned DEVICE_MOTOR_HALTED = 2;  // shut for good (motor_halt)
+constexpr unsigned DEVICE_MOTOR_HELD = 4;    // held back while the process is suspended
+constexpr unsigned DEVICE_MOTOR_ANY = 7;
+
+// One write of a whole frame to the motor handle when it is open and the
+// gate has none of the bits in `unless` (a closed handle is never written);
+// then the bits in `shut` are set, under the same lock, so a frame that shuts
+// the gate is the last one through it. The write's result, or -1 when
+// nothing was written.
+ssize_t device_motor_write(const void* bytes, std::size_t size, unsigned unless = DEVICE_MOTOR_ANY,
+                           unsigned shut = 0);
+// The same without the lock, for a crash signal's handler, which must not
+// wait for a lock the crashed thread may hold: sets `shut` first, then writes
+// unless the handle is closed. Async-signal-safe.
+ssize_t device_motor_write_from_signal(const void* bytes, std::size_t size, unsigned shut);
+// Clears gate bits, under the lock.
+void device_motor_gate_lift(unsigned bits);
+// The gate's bits as they stand.
+unsigned device_motor_gate();
 
 // Full path of a device node: "$TAVI_DEVICE_DIR/<name>" when the variable is
 // set and not empty, else "/dev/<name>". Lets tests and the simulator run the
