@@ -122,6 +122,15 @@ void test_input_skip_char() {
     (void)getchar();
 }
 
+bool test_input_pwm_values(int* left, int* right) {
+    printf("PWM value [left]= ");
+    if (!test_input_int(left)) {
+        return false;
+    }
+    printf("PWM value [right]= ");
+    return test_input_int(right);
+}
+
 int test_input_status() {
     return status;
 }

@@ -23,6 +23,9 @@ bool test_input_char(char* value);
 // Reads and drops one character: the separator after an answer, as the drive
 // console's reads do.
 void test_input_skip_char();
+// The motor output tests' two answers: "PWM value [left]= " and
+// "PWM value [right]= ", each a whole number. False as above.
+bool test_input_pwm_values(int* left, int* right);
 
 // The program's exit status for the way the input went: 0 while every read
 // succeeded or input simply ended, 1 after an answer that was not a number.

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "bench/test_input.h"
 #include "bench/test_scratch.h"
 #include "drive/calibration.h"
@@ -12,12 +10,7 @@
 void test_motor() {
     int left = 0;
     int right = 0;
-    printf("PWM value [left]= ");
-    if (!test_input_int(&left)) {
-        return;
-    }
-    printf("PWM value [right]= ");
-    if (!test_input_int(&right)) {
+    if (!test_input_pwm_values(&left, &right)) {
         return;
     }
     test_scratch_open();

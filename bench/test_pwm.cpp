@@ -20,12 +20,7 @@ uint8_t test_pwm_duty(int v) {
 void test_pwm() {
     int left = 0;
     int right = 0;
-    printf("PWM value [left]= ");
-    if (!test_input_int(&left)) {
-        return;
-    }
-    printf("PWM value [right]= ");
-    if (!test_input_int(&right)) {
+    if (!test_input_pwm_values(&left, &right)) {
         return;
     }
     const uint8_t left_duty = test_pwm_duty(left);

@@ -28,12 +28,7 @@ void test_pwm_vel() {
     test_scratch_open();
     int left = 0;
     int right = 0;
-    printf("PWM value [left]= ");
-    if (!test_input_int(&left)) {
-        return;
-    }
-    printf("PWM value [right]= ");
-    if (!test_input_int(&right)) {
+    if (!test_input_pwm_values(&left, &right)) {
         return;
     }
     const uint8_t left_duty = test_pwm_duty(left);
