@@ -7,18 +7,24 @@
 #include "drive/vel_ctrl.h"
 #include "sensors/direction.h"
 
-void test_direction() {
+bool test_direction_align(int* distance) {
     encoder_create();
     vel_ctrl_create();
     printf("正体補正する距離[cm] = ");
-    int distance = 0;
-    if (!test_input_int(&distance)) {
-        return;
+    if (!test_input_int(distance)) {
+        return false;
     }
-    if (direction_correct(distance) == 1) {
+    if (direction_correct(*distance) == 1) {
         printf("正体補正 成功！");
     } else {
         printf("正体補正 失敗！");
     }
-    printf("Program stopped\n");
+    return true;
+}
+
+void test_direction() {
+    int distance = 0;
+    if (test_direction_align(&distance)) {
+        printf("Program stopped\n");
+    }
 }
