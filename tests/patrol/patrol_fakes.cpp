@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "drive/pause.h"
-#include "drive/run_ctrl.h"
 #include "patrol/pt_route.h"
 #include "sensors/direction.h"
 #include "vision/number_detect.h"
@@ -13,10 +12,6 @@
 patrol_record patrol_rec;
 
 namespace {
-
-// What run_ctrl_set and run_ctrl_set_dist stored, taken over by create.
-patrol_move pending{};
-int polls_left = 0;
 
 void note(const std::string& event) {
     patrol_rec.events.push_back(event);
@@ -26,8 +21,7 @@ void note(const std::string& event) {
 
 void patrol_fakes_reset() {
     patrol_rec = patrol_record{};
-    pending = patrol_move{};
-    polls_left = 0;
+    run_ctrl_recorder_use(&patrol_rec);
 }
 
 std::vector<std::string> patrol_actions() {
@@ -60,40 +54,6 @@ std::vector<std::string> patrol_lines(const std::string& text, const std::string
         at = end + 1;
     }
     return out;
-}
-
-void run_ctrl_set(int mode, float speed) {
-    pending.mode = mode;
-    pending.speed = speed;
-    note("set");
-}
-
-void run_ctrl_set_dist(float dist) {
-    pending.target = dist;
-    note("dist");
-}
-
-void run_ctrl_create() {
-    patrol_rec.moves.push_back(pending);
-    polls_left = patrol_rec.polls_before_end;
-    note("create");
-}
-
-int run_ctrl_get_endflag() {
-    note("flag");
-    if (polls_left > 0) {
-        --polls_left;
-        return 0;
-    }
-    return 1;
-}
-
-void run_ctrl_cancel() {
-    note("cancel");
-}
-
-void run_ctrl_stop() {
-    note("stop");
 }
 
 int direction_correct(int ref_dist) {

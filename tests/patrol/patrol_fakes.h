@@ -1,5 +1,6 @@
 // Recording stand-ins for everything a patrol calls out to: the run
-// controller, the wall alignment, the number reader and the patrol's waits.
+// controller (the shared recorder), the wall alignment, the number reader and
+// the patrol's waits.
 // A test executable links one patrol module with these instead of the real
 // libraries, so every move, check and pause of a route can be checked exactly
 // and at once (a move ends on the first look at its end flag, waits cost
@@ -10,18 +11,11 @@
 #include <string>
 #include <vector>
 
-struct patrol_move {
-    int mode;
-    float speed;
-    float target;
-};
+#include "tests/support/run_ctrl_recorder.h"
 
-struct patrol_record {
-    // Every call in order: "set", "dist", "create", "flag", "cancel", "stop",
-    // "align <cm>", "nums <n>", "detect <cm>", "get", "pause <us>".
-    std::vector<std::string> events;
-    std::vector<patrol_move> moves;         // one per run_ctrl_create, as set up before it
-    int polls_before_end = 0;               // end-flag looks that answer 0 after each create
+// The run controller's events and moves, and besides them "align <cm>",
+// "nums <n>", "detect <cm>", "get", "pause <us>".
+struct patrol_record : run_ctrl_record {
     std::deque<std::vector<int>> readings;  // digits number_get hands out, per reading
     int digits_expected = 2;                // as number_set_nums left it
 };

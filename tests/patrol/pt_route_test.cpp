@@ -31,7 +31,7 @@ class PtRouteTest : public ::testing::Test {
     }
     std::vector<float> speeds() const {
         std::vector<float> out;
-        for (const patrol_move& m : patrol_rec.moves) {
+        for (const recorded_move& m : patrol_rec.moves) {
             out.push_back(m.speed);
         }
         return out;

@@ -1,6 +1,7 @@
 // The wall alignment against scripted ranges and a recording run controller.
-// This executable links direction.cpp with the stand-ins below instead of the
-// drive library, so every move, pause and message can be checked exactly.
+// This executable links direction.cpp with the stand-ins below and the shared
+// run controller recorder instead of the drive library, so every move, pause
+// and message can be checked exactly.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,17 +14,12 @@
 #include "sensors/direction.h"
 #include "sensors/uss.h"
 #include "tests/support/emulated_devices.h"
+#include "tests/support/run_ctrl_recorder.h"
 
 namespace {
 
-struct recorder {
-    std::deque<int> ranges;    // answers of uss_get, in order of the calls
-    int polls_before_end = 0;  // end-flag reads that return 0 after each create
-    int polls_left = 0;
-    std::vector<std::string> events;
-    std::vector<float> speeds;  // run_ctrl_set speeds, in order
-    std::vector<int> modes;
-    std::vector<float> targets;  // run_ctrl_set_dist targets, in order
+struct recorder : run_ctrl_record {
+    std::deque<int> ranges;  // answers of uss_get, in order of the calls
 };
 recorder rec;
 // Scripted as a range: the board kept silent, so uss_get made its "20 cm"
@@ -57,40 +53,6 @@ void pause_us(long us) {
     log_event("sleep" + std::to_string(us));
 }
 
-void run_ctrl_set(int mode, float speed) {
-    rec.modes.push_back(mode);
-    rec.speeds.push_back(speed);
-    log_event("set");
-}
-void run_ctrl_set_dist(float dist) {
-    rec.targets.push_back(dist);
-    log_event("dist");
-}
-void run_ctrl_create() {
-    rec.polls_left = rec.polls_before_end;
-    log_event("create");
-}
-int run_ctrl_get_endflag() {
-    log_event("flag");
-    if (rec.polls_left > 0) {
-        --rec.polls_left;
-        return 0;
-    }
-    return 1;
-}
-void run_ctrl_cancel() {
-    log_event("cancel");
-}
-void run_ctrl_stop() {
-    log_event("stop");
-}
-void run_ctrl_reset_Kfr() {
-    log_event("reset_Kfr");
-}
-void run_ctrl_reset() {
-    log_event("reset");
-}
-
 namespace {
 
 using events = std::vector<std::string>;
@@ -112,7 +74,10 @@ const events pause_between_tries = {"sleep100000"};
 
 class DirectionTest : public ::testing::Test {
   protected:
-    void SetUp() override { rec = recorder{}; }
+    void SetUp() override {
+        rec = recorder{};
+        run_ctrl_recorder_use(&rec);
+    }
 
     int run(int ref_dist, std::vector<int> ranges) {
         rec.ranges.assign(ranges.begin(), ranges.end());
@@ -134,26 +99,26 @@ TEST_F(DirectionTest, ClosesInBackwardThenSquares) {
               "正体補正スタート\n"
               "uss_l=50   uss_r= 50\n");
     EXPECT_EQ(rec.events, measurement + quick_move + settle + measurement + wrap_up);
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_EQ(rec.modes[0], RUN_STRAIGHT);
-    EXPECT_FLOAT_EQ(rec.speeds[0], -30);
-    EXPECT_FLOAT_EQ(rec.targets[0], -4);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_EQ(rec.moves[0].mode, RUN_STRAIGHT);
+    EXPECT_FLOAT_EQ(rec.moves[0].speed, -30);
+    EXPECT_FLOAT_EQ(rec.moves[0].target, -4);
 }
 
 TEST_F(DirectionTest, ClosesInForwardWhenTooFar) {
     EXPECT_EQ(run(50, {70, 73, 50, 51}), 1);
     EXPECT_NE(output.find("ref_dist=50     cur_dist = 71\n"), std::string::npos) << output;
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_FLOAT_EQ(rec.speeds[0], 30);
-    EXPECT_FLOAT_EQ(rec.targets[0], 21);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_FLOAT_EQ(rec.moves[0].speed, 30);
+    EXPECT_FLOAT_EQ(rec.moves[0].target, 21);
 }
 
 TEST_F(DirectionTest, AtTheDistanceAlreadyStillBacksOffSlightly) {
     // A difference of 0 takes the backward branch with a target of 0.
     EXPECT_EQ(run(50, {50, 50, 50, 50}), 1);
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_FLOAT_EQ(rec.speeds[0], -30);
-    EXPECT_FLOAT_EQ(rec.targets[0], 0);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_FLOAT_EQ(rec.moves[0].speed, -30);
+    EXPECT_FLOAT_EQ(rec.moves[0].target, 0);
 }
 
 TEST_F(DirectionTest, CurrentDistanceUsesOnlyValidReadings) {
@@ -171,8 +136,8 @@ TEST_F(DirectionTest, CurrentDistanceUsesOnlyValidReadings) {
         EXPECT_EQ(run(40, {r.left, r.right, 60, 60}), 1);
         std::string line = "ref_dist=40     cur_dist = " + std::to_string(r.cur) + "\n";
         EXPECT_NE(output.find(line), std::string::npos) << output;
-        ASSERT_EQ(rec.targets.size(), 1u);
-        EXPECT_FLOAT_EQ(rec.targets[0], static_cast<float>(r.cur - 40));
+        ASSERT_EQ(rec.moves.size(), 1u);
+        EXPECT_FLOAT_EQ(rec.moves[0].target, static_cast<float>(r.cur - 40));
     }
 }
 
@@ -205,7 +170,7 @@ TEST_F(DirectionTest, WithinOneCentimetreIsSquare) {
     for (int right : {49, 50, 51}) {
         SetUp();
         EXPECT_EQ(run(0, {50, right}), 1) << right;
-        EXPECT_TRUE(rec.targets.empty()) << right;
+        EXPECT_TRUE(rec.moves.empty()) << right;
     }
 }
 
@@ -214,10 +179,10 @@ TEST_F(DirectionTest, LargeDifferenceIsClampedToTen) {
     EXPECT_NE(output.find("uss_l=60   uss_r= 45\ndiff_uss=10      ref_angle=  41.7\n"),
               std::string::npos)
         << output;
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_EQ(rec.modes[0], RUN_ROTATE);
-    EXPECT_FLOAT_EQ(rec.speeds[0], 10);
-    EXPECT_NEAR(rec.targets[0], 41.67, 0.01);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_EQ(rec.moves[0].mode, RUN_ROTATE);
+    EXPECT_FLOAT_EQ(rec.moves[0].speed, 10);
+    EXPECT_NEAR(rec.moves[0].target, 41.67, 0.01);
     EXPECT_EQ(rec.events, odometry_reset + measurement + quick_move + pause_between_tries +
                               measurement + wrap_up);
 }
@@ -225,9 +190,9 @@ TEST_F(DirectionTest, LargeDifferenceIsClampedToTen) {
 TEST_F(DirectionTest, TurnsLeftWhenTheRightSideIsFarther) {
     EXPECT_EQ(run(0, {45, 60, 50, 50}), 1);
     EXPECT_NE(output.find("diff_uss=-10      ref_angle= -41.7\n"), std::string::npos) << output;
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_FLOAT_EQ(rec.speeds[0], -10);
-    EXPECT_NEAR(rec.targets[0], -41.67, 0.01);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_FLOAT_EQ(rec.moves[0].speed, -10);
+    EXPECT_NEAR(rec.moves[0].target, -41.67, 0.01);
 }
 
 TEST_F(DirectionTest, AngleGrowsAboutFourDegreesPerCentimetre) {
@@ -245,22 +210,22 @@ TEST_F(DirectionTest, AngleGrowsAboutFourDegreesPerCentimetre) {
         SCOPED_TRACE(r.line);
         SetUp();
         EXPECT_EQ(run(0, {r.left, r.right, 50, 50}), 1);
-        ASSERT_EQ(rec.targets.size(), 1u);
-        EXPECT_NEAR(rec.targets[0], r.angle, 0.01);
-        EXPECT_FLOAT_EQ(rec.speeds[0], r.angle > 0 ? 10 : -10);
+        ASSERT_EQ(rec.moves.size(), 1u);
+        EXPECT_NEAR(rec.moves[0].target, r.angle, 0.01);
+        EXPECT_FLOAT_EQ(rec.moves[0].speed, r.angle > 0 ? 10 : -10);
         EXPECT_NE(output.find(r.line), std::string::npos) << output;
     }
 }
 
 TEST_F(DirectionTest, MissingEchoTurnsAwayFromTheSilentSide) {
     EXPECT_EQ(run(0, {USS_NO_ECHO, 50, 50, 50}), 1);
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_NEAR(rec.targets[0], 41.67, 0.01);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_NEAR(rec.moves[0].target, 41.67, 0.01);
 
     SetUp();
     EXPECT_EQ(run(0, {50, USS_NO_ECHO, 50, 50}), 1);
-    ASSERT_EQ(rec.targets.size(), 1u);
-    EXPECT_NEAR(rec.targets[0], -41.67, 0.01);
+    ASSERT_EQ(rec.moves.size(), 1u);
+    EXPECT_NEAR(rec.moves[0].target, -41.67, 0.01);
 }
 
 TEST_F(DirectionTest, NoEchoOnEitherSideIsNotSquare) {
@@ -274,13 +239,13 @@ TEST_F(DirectionTest, NoEchoOnEitherSideIsNotSquare) {
     // Lost after a first turn: the turn stays, the result is a failure.
     SetUp();
     EXPECT_EQ(run(0, {60, 45, USS_NO_ECHO, USS_NO_ECHO}), -1);
-    EXPECT_EQ(rec.targets.size(), 1u);
+    EXPECT_EQ(rec.moves.size(), 1u);
 
     // A board that never answers gives equal made-up ranges: not square either.
     SetUp();
     EXPECT_EQ(run(0, {SILENT, SILENT}), -1);
     EXPECT_NE(output.find("uss_l=99999   uss_r= 99999\n"), std::string::npos) << output;
-    EXPECT_TRUE(rec.targets.empty());
+    EXPECT_TRUE(rec.moves.empty());
 }
 
 TEST_F(DirectionTest, GivesUpAfterElevenRotations) {
@@ -299,7 +264,7 @@ TEST_F(DirectionTest, GivesUpAfterElevenRotations) {
         }
     }
     EXPECT_EQ(rec.events, expected + wrap_up);
-    EXPECT_EQ(rec.targets.size(), 11u);
+    EXPECT_EQ(rec.moves.size(), 11u);
     size_t lines = 0;
     for (size_t at = output.find("uss_l="); at != std::string::npos;
          at = output.find("uss_l=", at + 1)) {
@@ -319,9 +284,9 @@ TEST_F(DirectionTest, PollsTheEndFlagEveryTwentyMilliseconds) {
 TEST_F(DirectionTest, KeepsTheLatestAngleAcrossTries) {
     // Two corrections of different size: each rotation gets its own angle.
     EXPECT_EQ(run(0, {60, 45, 52, 50, 50, 50}), 1);
-    ASSERT_EQ(rec.targets.size(), 2u);
-    EXPECT_NEAR(rec.targets[0], 41.67, 0.01);
-    EXPECT_NEAR(rec.targets[1], 8.33, 0.01);
+    ASSERT_EQ(rec.moves.size(), 2u);
+    EXPECT_NEAR(rec.moves[0].target, 41.67, 0.01);
+    EXPECT_NEAR(rec.moves[1].target, 8.33, 0.01);
 }
 
 }  // namespace
