@@ -251,6 +251,22 @@ TEST_F(Bench, ConsoleDoesNotRepeatAMoveWhenInputEnds) {
     EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
 }
 
+TEST_F(Bench, FirstLetterNeitherSNorRRunsWithoutATargetUntilInterrupted) {
+    feed_encoder(10, -10);  // both wheels forward: a target would be passed
+    emu_child child = start({}, "x\n");
+    const bool running = emu_child_wait_count(&child, "speed_l=", 40, 10000);
+    kill(child.pid, SIGINT);
+    emu_child_result r = emu_child_finish(&child, RUN_LIMIT_MS);
+    EXPECT_TRUE(running) << r.output;
+    ASSERT_FALSE(r.timed_out);
+    // No target: the end flag never rises, so no imbalance line and no second
+    // prompt, only status lines until the interrupt.
+    EXPECT_EQ(count_of(r.output, "run mode (s or r) = "), 1u) << r.output;
+    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 0u) << r.output;
+    EXPECT_EQ(r.output.find("mode selected"), std::string::npos) << r.output;
+    EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
+}
+
 TEST_F(Bench, UnreadableNumberStopsWithFailureStatus) {
     feed_encoder(0, 0);
     emu_child_result r = run({}, "s\nfast\n");

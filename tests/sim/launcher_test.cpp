@@ -94,14 +94,21 @@ TEST_F(LauncherTest, TerminatedLauncherEndsCommandAndWritesSummary) {
 }
 
 TEST_F(LauncherTest, DrivehaltStopFrameIsTheLastFrame) {
-    auto r = launch(dir, "-- ./drivehalt", 30000);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_NE(r.output.find("Program stopped\n"), std::string::npos) << r.output;
-    auto s = summary();
-    EXPECT_EQ(s["last_motor_frame"], "00 00");
-    EXPECT_EQ(s["last_motor_frame_len"], "2");
-    EXPECT_EQ(s["motor_frames"], "1");
+    // Arguments change nothing: the same one frame, line and status.
+    const std::string runs[][2] = {{dir, ""}, {dir + "-args", " --help -x 'two words' 9"}};
+    for (const auto& [run_dir, args] : runs) {
+        SCOPED_TRACE(args);
+        auto r = launch(run_dir, "-- ./drivehalt" + args, 30000);
+        ASSERT_TRUE(WIFEXITED(r.status));
+        EXPECT_EQ(WEXITSTATUS(r.status), 0);
+        const std::size_t line = r.output.find("Program stopped\n");
+        EXPECT_NE(line, std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Program stopped", line + 1), std::string::npos) << r.output;
+        auto s = sim_read_summary(run_dir + "/summary.txt");
+        EXPECT_EQ(s["last_motor_frame"], "00 00");
+        EXPECT_EQ(s["last_motor_frame_len"], "2");
+        EXPECT_EQ(s["motor_frames"], "1");
+    }
 }
 
 TEST_F(LauncherTest, DriveModulesRunStraightAndTurnInTheSimulator) {
