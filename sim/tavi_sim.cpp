@@ -32,7 +32,7 @@ extern char** environ;
 namespace {
 
 struct options {
-    std::string dir, world, socket, host_dir;
+    std::string dir, world, socket, host_dir, report;
     std::vector<std::string> sets;
     double rate = 1000;
     double duration = 0;
@@ -47,6 +47,7 @@ int usage(const char* why) {
                  "tavi-sim: %s\nusage: tavi-sim --dir RUNDIR [--world FILE] [--set 'LINE']... "
                  "[--start X,Y,H] [--io CHARS] [--fault NAME[=ARG]] [--seed N] [--noise S] "
                  "[--slip S] [--socket PATH] [--host-dir DIR] [--rate HZ] [--duration S] "
+                 "[--report PROGRAM] "
                  "[-- COMMAND [ARGS...]]\n",
                  why);
     return 2;
@@ -78,6 +79,8 @@ int parse_options(int argc, char** argv, options* o) {
             o->socket = v;
         else if (a == "--host-dir")
             o->host_dir = v;
+        else if (a == "--report")
+            o->report = v;
         else if (a == "--set")
             o->sets.push_back(v);
         else if (a == "--start")
@@ -209,6 +212,29 @@ void end_leftovers() {
     }
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
+}
+
+// Runs `program RUNDIR` once the log, summary and map are written (the
+// run's report and plot); its failure is reported and changes nothing else.
+void run_report(const std::string& program, const std::string& dir) {
+    std::vector<std::string> args{program, dir};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    // Its lines go with the simulator's own (standard error), apart from the
+    // command's output.
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, 2, 1);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    int status = 0;
+    if (rc != 0)
+        std::fprintf(stderr, "tavi-sim: report %s: %s\n", argv[0], std::strerror(rc));
+    else if (waitpid(pid, &status, 0) == pid && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        std::fprintf(stderr, "tavi-sim: report %s failed\n", argv[0]);
 }
 
 int wait_status_code(int status) {
@@ -377,6 +403,8 @@ int main(int argc, char** argv) {
     record_map(o.dir + "/map.png", world, shared, final_robot);
     devices_close();
     capture_close();
+    if (!o.report.empty())
+        run_report(o.report, o.dir);
     unlink((o.dir + "/ready").c_str());
     std::fprintf(stderr, "run dir: %s\n", o.dir.c_str());
     return code;
