@@ -273,8 +273,7 @@ def main():
     try:
         plot(run_dir, states, heading, frames, moves, kinds)
     except ImportError:
-        print("sim/report.py: matplotlib is missing, no plot.png (scripts/deps installs it)",
-              file=sys.stderr)
+        print("(no plot.png: matplotlib is missing; scripts/deps python3-matplotlib installs it)")
     return 0
 
 

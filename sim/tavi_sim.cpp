@@ -1,6 +1,7 @@
 // tavi-sim: the simulated robot. Serves the device nodes, runs the physics on
 // a steady clock, answers capture requests, optionally runs one command as
 // its child, and writes the log, summary and map when it stops.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -222,11 +223,12 @@ void run_report(const std::string& program, const std::string& dir) {
     for (std::string& a : args)
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    // Its lines go with the simulator's own (standard error), apart from the
-    // command's output.
+    // Its lines are in the run's truth.txt; the terminal keeps the command's
+    // output and the simulator's own line. Failures still show on standard
+    // error.
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, 2, 1);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
