@@ -255,6 +255,8 @@ def main():
             swings += 1
             lines.append(f"WARNING: move {k + 1}: the wheels swung against each other at full "
                          f"command ({fig['against']} frames at ±{FULL} in opposite directions)")
+    if not moves:
+        lines.append("no move: no motor frame drove a wheel")
     found = squarings(pairs, uss)
     for n, (claim, left, right) in enumerate(found or [], start=1):
         lines.append(describe_squaring(n, claim, left, right))
