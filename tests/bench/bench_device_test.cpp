@@ -138,8 +138,8 @@ TEST_F(Bench, HelpAndUnknownNamesOpenNoDevice) {
     // The list goes to standard error; standard output stays silent.
     const std::string bin = emu_bin_path("benchtest");
     for (const std::string& args : {std::string("bogus"), std::string("pwm extra")}) {
-        emu_child_result bad =
-            emu_run_program({"/bin/sh", "-c", bin + " " + args + " 2>&1 >/dev/null"}, 5000, "");
+        emu_child_result bad = emu_run_program(
+            {"/bin/sh", "-c", "\"$0\" " + args + " 2>&1 >/dev/null", bin}, 5000, "");
         ASSERT_TRUE(WIFEXITED(bad.status)) << args;
         EXPECT_EQ(WEXITSTATUS(bad.status), 2) << args;
         EXPECT_NE(bad.output.find("usage: benchtest"), std::string::npos) << args;
