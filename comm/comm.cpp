@@ -18,10 +18,24 @@ bool safe_char(char c) {
            c == '_' || c == '-' || c == '/';
 }
 
-// Every piece that goes into a command line passes here, the build-time
-// address included, so nothing reaches the shell that it would interpret.
-bool line_parts_safe(const char* name) {
-    return comm_name_is_safe(name) && comm_name_is_safe(ip) && comm_name_is_safe(dir);
+// Every piece that goes into a command line passes the safe-name rule, the
+// build-time address and directory included, so nothing reaches the shell
+// that it would interpret.
+bool host_parts_safe() {
+    return comm_name_is_safe(ip) && comm_name_is_safe(dir);
+}
+
+// A build that got its address or directory wrong says so, rather than
+// blaming the file name or the line's length.
+bool host_parts_refused(const char* nothing_done) {
+    if (host_parts_safe()) {
+        return false;
+    }
+    printf(
+        "comm: built-in host address or directory refused (only letters, digits, '.', '_', "
+        "'-', '/'; no leading '-'): %s\n",
+        nothing_done);
+    return true;
 }
 
 // snprintf reports the length the whole line would have had, so a line that
@@ -55,8 +69,13 @@ bool comm_name_is_safe(const char* name) {
     return true;
 }
 
+bool comm_plain_name(const char* name) {
+    return comm_name_is_safe(name) && std::strchr(name, '/') == nullptr &&
+           std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
+}
+
 int comm_send_line(const char* path, char line[COMM_LINE_SIZE]) {
-    if (!line_parts_safe(path)) {
+    if (!comm_name_is_safe(path) || !host_parts_safe()) {
         line[0] = '\0';
         return -1;
     }
@@ -64,7 +83,7 @@ int comm_send_line(const char* path, char line[COMM_LINE_SIZE]) {
 }
 
 int comm_fetch_line(const char* name, char line[COMM_LINE_SIZE]) {
-    if (!line_parts_safe(name)) {
+    if (!comm_plain_name(name) || !host_parts_safe()) {
         line[0] = '\0';
         return -1;
     }
@@ -81,6 +100,9 @@ const char* comm_host_dir() {
 
 void comm_put_number(int number, const char* path) {
     char line[COMM_LINE_SIZE];
+    if (host_parts_refused("nothing sent")) {
+        return;
+    }
     if (!comm_name_is_safe(path)) {
         printf(
             "comm: file name refused (only letters, digits, '.', '_', '-', '/'; no leading "
@@ -107,10 +129,15 @@ void comm_put_number(int number, const char* path) {
 
 void comm_get_file(const char* name) {
     char line[COMM_LINE_SIZE];
-    if (!comm_name_is_safe(name)) {
+    if (host_parts_refused("nothing fetched")) {
+        return;
+    }
+    // The file lands in the working directory under its own name, so the name
+    // is a plain one: no folder, no way out of the host directory.
+    if (!comm_plain_name(name)) {
         printf(
-            "comm: file name refused (only letters, digits, '.', '_', '-', '/'; no leading "
-            "'-'): nothing fetched\n");
+            "comm: file name refused (a plain name: letters, digits, '.', '_', '-'; no leading "
+            "'-', no '/', not '.' or '..'): nothing fetched\n");
         return;
     }
     if (comm_fetch_line(name, line) != 0) {

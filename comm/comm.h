@@ -17,9 +17,14 @@ constexpr std::size_t COMM_LINE_SIZE = 100;
 // digits, '.', '_', '-' and '/': nothing the shell or scp would interpret.
 bool comm_name_is_safe(const char* name);
 
+// True when name is safe and also plain: no '/', and neither "." nor "..".
+// A fetched file is named like this, since it lands under its own name.
+bool comm_plain_name(const char* name);
+
 // The send and fetch command lines for the built-in host and directory, into
-// line (COMM_LINE_SIZE bytes). 0 when the line fits; -1 when the name is not
-// safe or the line would not fit (line then holds an empty string).
+// line (COMM_LINE_SIZE bytes). 0 when the line fits; -1 when the name (for a
+// fetch: a plain name), the address or the directory is not safe, or the line
+// would not fit (line then holds an empty string).
 int comm_send_line(const char* path, char line[COMM_LINE_SIZE]);
 int comm_fetch_line(const char* name, char line[COMM_LINE_SIZE]);
 

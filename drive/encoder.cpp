@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 #include "drive/calibration.h"
 #include "drive/device.h"
@@ -22,6 +24,12 @@ std::atomic<int32_t> encoder_left_sum{0};
 std::atomic<int32_t> encoder_right_sum{0};
 
 rt_worker sampler;
+
+// Held by the sampler while it publishes one period and by a reset, so a reset
+// lands before or after a period, never between its two wheels: otherwise one
+// sum would start again from 0 and the other keep a stray period. Readers take
+// no lock; a copy may still mix two periods, which every reader tolerates.
+std::mutex publish_lock;
 
 void clear_values() {
     encoder_left_sum.store(0, std::memory_order_relaxed);
@@ -44,6 +52,14 @@ bool read_reply(int fd, uint8_t reply[2], bool* complete) {
         }
         if (ready == 0) {
             continue;  // the device has not answered yet
+        }
+        if (ready < 0) {
+            // Interrupted, or the wait itself failed: wait again. A read now
+            // could block for good, and the stop above would never be seen.
+            if (errno != EINTR) {
+                usleep(REPLY_POLL_MS * 1000);
+            }
+            continue;
         }
         ssize_t n = read(fd, reply + got, 2 - got);
         if (n <= 0) {
@@ -73,6 +89,7 @@ void* encoder_read(void*) {
         }
         encoder_increments inc =
             complete ? encoder_decode(reply[0], reply[1]) : encoder_increments{};
+        std::unique_lock<std::mutex> publishing(publish_lock);
         encoder_left.store(inc.left, std::memory_order_relaxed);
         // Ask for the next period at once, so the device counts it while this
         // one is being published.
@@ -82,6 +99,7 @@ void* encoder_read(void*) {
         encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
         encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
         encoder_right.store(inc.right, std::memory_order_relaxed);
+        publishing.unlock();
         usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
@@ -111,6 +129,7 @@ void encoder_get(wheel_counts* out) {
 }
 
 void encoder_reset() {
+    const std::lock_guard<std::mutex> resetting(publish_lock);
     clear_values();
 }
 

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -55,10 +56,12 @@ int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* labe
     return rc;
 }
 
-void rt_worker_stop(rt_worker* worker) {
-    if (worker->running) {
-        worker->stop.store(true, std::memory_order_relaxed);
-        pthread_join(worker->handle, nullptr);
-        worker->running = false;
+int rt_worker_stop(rt_worker* worker) {
+    if (!worker->running) {
+        return ESRCH;  // what cancelling a thread that is gone reports
     }
+    worker->stop.store(true, std::memory_order_relaxed);
+    const int rc = pthread_join(worker->handle, nullptr);
+    worker->running = false;
+    return rc;
 }

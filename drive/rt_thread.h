@@ -31,8 +31,9 @@ struct rt_worker {
 
 // Starts routine by the recipe above; returns pthread_create's result.
 int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* label);
-// Asks the worker to end and joins it; nothing when none runs.
-void rt_worker_stop(rt_worker* worker);
+// Asks the worker to end and joins it: 0 once it has ended, ESRCH when none
+// was running, else the join's error.
+int rt_worker_stop(rt_worker* worker);
 // For the worker's loop: true once rt_worker_stop has been called.
 inline bool rt_worker_stopping(const rt_worker& worker) {
     return worker.stop.load(std::memory_order_relaxed);

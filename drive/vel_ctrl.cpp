@@ -141,9 +141,9 @@ int vel_ctrl_reset() {
 int vel_ctrl_cancel() {
     // The loop is ended and joined first, so the stop frame below is the last
     // frame the controller ever sends.
-    rt_worker_stop(&tasks);
+    const int result = rt_worker_stop(&tasks);
     motor_drive(0, 0);
-    return 0;
+    return result;
 }
 
 void vel_ctrl_create() {

@@ -11,7 +11,8 @@ void vel_ctrl_get_speed(float* left, float* right);
 // Clears accumulated and previous errors and all references; returns 0.
 int vel_ctrl_reset();
 // Stops both motors and ends the control thread; the stop frame is the last
-// frame the controller sends. Returns 0 on success.
+// frame the controller sends. Returns 0 when it ended a running loop, non-zero
+// (ESRCH) when there was none to end.
 int vel_ctrl_cancel();
 // Starts the control thread by the real-time recipe; prints
 // "plicy = %s, priority =%d\n" and "Velocity Control thread created!     thread_id=%d\n".

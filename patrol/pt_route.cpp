@@ -65,10 +65,14 @@ void pt_route_run(const pt_route& route) {
     int read_pos = 0;
     float speed = 0.0f;
     for (int seq = 1; seq <= steps; ++seq) {
-        const pt_record& record = route.records[seq - 1];
-        printf("sequence_num=%d     style=%d      value=%d   \n", seq, record.style, record.value);
-        speed = pt_route_speed(record.style, record.value, seq > 1, speed, route);
-        run_move(record.style, speed, record.value);
+        int32_t style = route.records[seq - 1].style;
+        int32_t value = route.records[seq - 1].value;
+        if (route.get_record != nullptr) {
+            route.get_record(seq - 1, &style, &value);
+        }
+        printf("sequence_num=%d     style=%d      value=%d   \n", seq, style, value);
+        speed = pt_route_speed(style, value, seq > 1, speed, route);
+        run_move(style, speed, value);
         // Squared up first, so the reading is taken square to the board.
         if (pt_route_checkpoint(route.align_at, &align_pos, seq)) {
             direction_correct(route.align_distance);

@@ -26,6 +26,9 @@ struct pt_route {
     pt_list read_at;           // steps after which the numbers are read
     long step_pause_us;        // pause after each step but the last, µs
     long final_pause_us;       // pause after the final stop, µs
+    // How a step's record is read: through the variant's own accessor (style
+    // and value of record index), or, when null, straight from records.
+    void (*get_record)(int index, int32_t* style, int32_t* value);
 };
 
 // Runs the route once from sequence number 1; returns after the final pause.

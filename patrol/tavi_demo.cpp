@@ -31,6 +31,7 @@ const pt_route route = {
     {num_number, SLOTS},
     STEP_PAUSE_US,
     FINAL_PAUSE_US,
+    nullptr,  // the records are walked directly
 };
 
 }  // namespace

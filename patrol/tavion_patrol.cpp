@@ -20,6 +20,12 @@ constexpr int SLOTS = 20;
 int32_t dir_number[SLOTS] = {2, 6, 8, 16, 20, 23, 27, 30, 32, 37, 44, 47, 50, 57};
 int32_t num_number[SLOTS] = {2, 8, 23, 50};
 
+// Style and value of record index: the route's steps are read through here.
+void get_patrol_data(int index, int32_t* style, int32_t* value) {
+    *style = pt_data[index].style;
+    *value = pt_data[index].value;
+}
+
 const pt_route route = {
     pt_data,
     10,     // steps
@@ -32,6 +38,7 @@ const pt_route route = {
     {num_number, SLOTS},
     STEP_PAUSE_US,
     FINAL_PAUSE_US,
+    get_patrol_data,
 };
 
 }  // namespace

@@ -21,6 +21,14 @@
 namespace {
 
 int listen_fd = -1;
+
+// A whole positive decimal number of at most five digits, else -1.
+long parse_size(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::stol(text);
+}
 std::string socket_path;
 
 std::string capture(const sim_world& w, sim_shared* s, const std::string& path, int width,
@@ -112,10 +120,22 @@ std::string capture_handle(const sim_world& w, sim_shared* s, const std::string&
     }
     if (verb != "capture")
         return "fail unknown request\n";
-    std::string path, extra;
+    // "capture PATH WIDTH HEIGHT": the path may hold blanks (a run folder
+    // under "My robot"), so the sizes are read from the end of the line and
+    // the path is everything between.
+    std::string path;
     long width = 0, height = 0;
-    if (!(in >> path >> width >> height) || (in >> extra) || path.empty() || path[0] != '/' ||
-        width < 1 || height < 1 || width > 4096 || height > 4096) {
+    const size_t h_at = line.rfind(' ');
+    const size_t w_at =
+        h_at == std::string::npos || h_at == 0 ? std::string::npos : line.rfind(' ', h_at - 1);
+    const size_t path_at = verb.size() + 1;
+    if (w_at != std::string::npos && w_at > path_at && line.compare(0, path_at, verb + " ") == 0) {
+        path = line.substr(path_at, w_at - path_at);
+        width = parse_size(line.substr(w_at + 1, h_at - w_at - 1));
+        height = parse_size(line.substr(h_at + 1));
+    }
+    if (path.empty() || path[0] != '/' || width < 1 || height < 1 || width > 4096 ||
+        height > 4096) {
         s->captures_failed.fetch_add(1, std::memory_order_relaxed);
         record_event(*s, "capture", "bad request");
         return "fail bad request\n";

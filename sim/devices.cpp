@@ -186,7 +186,8 @@ void serve_uss_requests(const sim_world& w, sim_shared* s) {
         s->uss_queries.fetch_add(1, std::memory_order_relaxed);
         uint8_t present[kWorldMaxBoards];
         state_present(*s, present);
-        sim_uss_sample u = ultrasonic_measure(w, present, state_pose(*s), ch);
+        const sim_pose robot = state_pose(*s);
+        sim_uss_sample u = ultrasonic_measure(w, present, robot, ch);
         uint8_t reply[2];
         wire_uss_reply(u.echo, u.range, reply);
         if (w.uss_silent) {
@@ -202,8 +203,17 @@ void serve_uss_requests(const sim_world& w, sim_shared* s) {
         queue_uss_byte(first, reply[0]);
         queue_uss_byte(second, reply[1]);
         uss_line_free = second;
-        std::snprintf(detail, sizeof detail, "ch %d range %.1f reply %02X %02X after %.1f ms", ch,
-                      u.echo ? u.range : -1.0, reply[0], reply[1], (first - now) * 1000.0);
+        // The truth behind the reading: how far off square the sensor's axis
+        // meets the surface ahead and the perpendicular distance to it.
+        const sim_uss_mount& m = w.uss[ch - 1];
+        sim_pose at = physics_mount_pose(robot, m.forward, m.left, m.angle);
+        double off = 0, perp = -1;
+        if (!world_off_square(w, present, at.x, at.y, at.heading, &off, &perp))
+            off = 0;
+        std::snprintf(detail, sizeof detail,
+                      "ch %d range %.1f reply %02X %02X after %.1f ms off_square %.2f perp %.1f",
+                      ch, u.echo ? u.range : -1.0, reply[0], reply[1], (first - now) * 1000.0, off,
+                      perp);
         record_event(*s, "uss", detail);
     }
 }

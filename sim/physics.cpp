@@ -42,6 +42,21 @@ double physics_target_speed(int command, double deadband, double gain, double kn
     return command < 0 ? -speed : speed;
 }
 
+double physics_curve_speed(int command, const sim_motor_curve& curve) {
+    double m = std::fabs(static_cast<double>(command));
+    double speed = 0;
+    if (m >= curve.command[curve.points - 1]) {
+        speed = curve.speed[curve.points - 1];
+    } else if (m >= curve.command[0]) {
+        int i = 1;
+        while (curve.command[i] <= m)
+            ++i;
+        double f = (m - curve.command[i - 1]) / (curve.command[i] - curve.command[i - 1]);
+        speed = curve.speed[i - 1] + f * (curve.speed[i] - curve.speed[i - 1]);
+    }
+    return command < 0 ? -speed : speed;
+}
+
 int64_t physics_counts(double travel, double cm_per_count) {
     // A small tolerance keeps whole multiples of the count length from
     // losing a count to rounding.
@@ -50,10 +65,14 @@ int64_t physics_counts(double travel, double cm_per_count) {
 
 void physics_step(const sim_world& w, const uint8_t* present, sim_robot* r, int cmd_left,
                   int cmd_right, double dt, std::mt19937* rng) {
-    double tl = physics_target_speed(cmd_left, w.deadband_left, w.motor_gain, w.motor_knee,
-                                     w.motor_gain_high);
-    double tr = physics_target_speed(cmd_right, w.deadband_right, w.motor_gain, w.motor_knee,
-                                     w.motor_gain_high);
+    double tl = w.curve_left.points > 0
+                    ? physics_curve_speed(cmd_left, w.curve_left)
+                    : physics_target_speed(cmd_left, w.deadband_left, w.motor_gain, w.motor_knee,
+                                           w.motor_gain_high);
+    double tr = w.curve_right.points > 0
+                    ? physics_curve_speed(cmd_right, w.curve_right)
+                    : physics_target_speed(cmd_right, w.deadband_right, w.motor_gain, w.motor_knee,
+                                           w.motor_gain_high);
     r->v_left = lag_towards(r->v_left, tl, dt, w.lag);
     r->v_right = lag_towards(r->v_right, tr, dt, w.lag);
 

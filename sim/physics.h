@@ -39,6 +39,9 @@ int physics_decode_byte(uint8_t b);
 double physics_target_speed(int command, double deadband, double gain, double knee,
                             double gain_high);
 
+// Speed the wheel settles at for a signed command on a measured curve.
+double physics_curve_speed(int command, const sim_motor_curve& curve);
+
 // Whole encoder counts of a wheel travel (floor, so a wheel that goes back
 // and forth over a count boundary gives +1 then -1).
 int64_t physics_counts(double travel, double cm_per_count);

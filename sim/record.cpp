@@ -181,7 +181,44 @@ int record_map(const std::string& path, const sim_world& w, const sim_shared& s,
         double hy = y + kWorldBodyRadius * std::sin(h * kPi / 180);
         cv::line(img, px(x, y), px(hx, hy), colour, 2);
     };
-    pose_mark(w.start_x, w.start_y, w.start_heading, cv::Scalar(0, 160, 0));
-    pose_mark(r.pose.x, r.pose.y, r.pose.heading, cv::Scalar(0, 0, 120));
+    const cv::Scalar start_colour(0, 160, 0), end_colour(0, 0, 120);
+    pose_mark(w.start_x, w.start_y, w.start_heading, start_colour);
+    pose_mark(r.pose.x, r.pose.y, r.pose.heading, end_colour);
+    auto label = [&](const std::string& text, cv::Point at, cv::Scalar colour) {
+        cv::putText(img, text, at, cv::FONT_HERSHEY_SIMPLEX, 0.45, colour, 1, cv::LINE_AA);
+    };
+    const int body = static_cast<int>(kWorldBodyRadius * scale);
+    char text[96];
+    std::snprintf(text, sizeof text, "start %.0f,%.0f %.0f deg", w.start_x, w.start_y,
+                  w.start_heading);
+    label(text, px(w.start_x, w.start_y) + cv::Point(body + 4, -body), start_colour);
+    std::snprintf(text, sizeof text, "end %.1f,%.1f %.1f deg", r.pose.x, r.pose.y, r.pose.heading);
+    label(text, px(r.pose.x, r.pose.y) + cv::Point(body + 4, body + 12), end_colour);
+
+    // Scale bar (the grid's 50 cm) and legend in the bottom left corner, on
+    // a white card so walls and path under them do not mix with the text.
+    const cv::Rect card(2, height - 132, 230, 130);
+    img(card & cv::Rect(0, 0, width, height)).setTo(cv::Scalar(255, 255, 255));
+    cv::rectangle(img, card, cv::Scalar(180, 180, 180), 1);
+    const cv::Point bar(10, height - 12);
+    const int bar_px = static_cast<int>(std::lround(50 * scale));
+    cv::line(img, bar, bar + cv::Point(bar_px, 0), cv::Scalar(0, 0, 0), 2);
+    cv::line(img, bar + cv::Point(0, -4), bar + cv::Point(0, 4), cv::Scalar(0, 0, 0), 1);
+    cv::line(img, bar + cv::Point(bar_px, -4), bar + cv::Point(bar_px, 4), cv::Scalar(0, 0, 0), 1);
+    label("50 cm (grid 50 cm)", bar + cv::Point(bar_px + 6, 4), cv::Scalar(0, 0, 0));
+    const struct {
+        const char* name;
+        cv::Scalar colour;
+    } legend[] = {{"wall", cv::Scalar(0, 0, 0)},
+                  {"board (digits beside it)", cv::Scalar(200, 80, 0)},
+                  {"board taken away", cv::Scalar(230, 190, 150)},
+                  {"path of the axle centre", cv::Scalar(0, 0, 220)},
+                  {"start pose (body, heading)", start_colour},
+                  {"end pose", end_colour}};
+    int row = height - 34;
+    for (int i = static_cast<int>(sizeof legend / sizeof legend[0]) - 1; i >= 0; --i, row -= 16) {
+        cv::line(img, cv::Point(10, row - 4), cv::Point(34, row - 4), legend[i].colour, 3);
+        label(legend[i].name, cv::Point(40, row), cv::Scalar(60, 60, 60));
+    }
     return cv::imwrite(path, img) ? 0 : -1;
 }

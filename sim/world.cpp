@@ -97,6 +97,47 @@ int parse_board(sim_world* w, std::istringstream& in, std::string* error) {
     return 0;
 }
 
+// "motor_curve left|right C S C S ...": the command magnitudes rise strictly
+// within 0..127, the speeds are at least 0.
+int parse_curve(sim_world* w, std::istringstream& in, std::string* error) {
+    std::string wheel;
+    in >> wheel;
+    if (wheel != "left" && wheel != "right") {
+        *error = "motor_curve needs left or right, then COMMAND SPEED pairs";
+        return -1;
+    }
+    sim_motor_curve c{};
+    double pair[2];
+    std::string rest;
+    std::getline(in, rest);
+    std::istringstream numbers(rest);
+    int tokens = 0;
+    for (std::string tok; numbers >> tok;)
+        ++tokens;
+    numbers.clear();
+    numbers.seekg(0);
+    if (tokens % 2 != 0) {
+        *error = "motor_curve needs COMMAND SPEED pairs";
+        return -1;
+    }
+    while (read_numbers(numbers, pair, 2)) {
+        if (c.points == kWorldCurvePoints || pair[0] < 0 || pair[0] > 127 || pair[1] < 0 ||
+            (c.points > 0 && pair[0] <= c.command[c.points - 1])) {
+            *error = "motor_curve: at most 32 points, commands rising within 0-127, speeds >= 0";
+            return -1;
+        }
+        c.command[c.points] = pair[0];
+        c.speed[c.points] = pair[1];
+        ++c.points;
+    }
+    if (c.points < 2 || c.points * 2 != tokens) {
+        *error = "motor_curve needs at least two COMMAND SPEED pairs and nothing else";
+        return -1;
+    }
+    (wheel == "left" ? w->curve_left : w->curve_right) = c;
+    return 0;
+}
+
 int parse_fault(sim_world* w, std::istringstream& in, std::string* error) {
     std::string name;
     if (!(in >> name)) {
@@ -281,6 +322,8 @@ int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
         w->uss[ch - 1] = sim_uss_mount{true, v[0], v[1], v[2]};
     } else if (key == "fault") {
         rc = parse_fault(w, in, error);
+    } else if (key == "motor_curve") {
+        rc = parse_curve(w, in, error);
     } else {
         *error = "unknown item '" + key + "'";
         return -1;
@@ -309,8 +352,12 @@ int world_load(sim_world* w, const std::string& path, std::string* error) {
     return 0;
 }
 
-bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
-               double* dist, double* incidence) {
+namespace {
+
+// The first wall or present board along the ray, the distance to it and the
+// signed angle from its normal (the one pointing into it) to the ray.
+const sim_wall* ray_hit(const sim_world& w, const uint8_t* present, double ox, double oy,
+                        double dir, double* dist, double* off_square) {
     double dx = std::cos(rad(dir)), dy = std::sin(rad(dir));
     double best = std::numeric_limits<double>::infinity();
     const sim_wall* hit = nullptr;
@@ -324,14 +371,34 @@ bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy,
         }
     }
     if (hit == nullptr)
-        return false;
-    double ex = hit->x2 - hit->x1, ey = hit->y2 - hit->y1;
-    double len = std::hypot(ex, ey);
-    // Angle between the ray and the segment's normal: |sin| of the angle to
-    // the segment itself.
-    double along = std::fabs(dx * ex + dy * ey) / len;
+        return nullptr;
+    double nx = -(hit->y2 - hit->y1), ny = hit->x2 - hit->x1;
+    if (nx * dx + ny * dy < 0) {
+        nx = -nx;
+        ny = -ny;
+    }
     *dist = best;
-    *incidence = deg(std::asin(along > 1 ? 1 : along));
+    *off_square = std::remainder(dir - deg(std::atan2(ny, nx)), 360.0);
+    return hit;
+}
+
+}  // namespace
+
+bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
+               double* dist, double* incidence) {
+    double off = 0;
+    if (ray_hit(w, present, ox, oy, dir, dist, &off) == nullptr)
+        return false;
+    *incidence = std::fabs(off);
+    return true;
+}
+
+bool world_off_square(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
+                      double* off_square, double* perpendicular) {
+    double dist = 0;
+    if (ray_hit(w, present, ox, oy, dir, &dist, off_square) == nullptr)
+        return false;
+    *perpendicular = dist * std::cos(rad(*off_square));
     return true;
 }
 

@@ -32,6 +32,17 @@ struct sim_uss_mount {
     double angle;          // degrees relative to the heading
 };
 
+// A wheel's measured motor curve: steady wheel speed (cm/s) at each drive
+// command magnitude, straight lines between the points, 0 below the first and
+// the last speed beyond the last; reverse commands mirror it. No points: the
+// dead band, gain and knee form applies.
+constexpr int kWorldCurvePoints = 32;
+struct sim_motor_curve {
+    int points;
+    double command[kWorldCurvePoints];  // strictly increasing, 0..127
+    double speed[kWorldCurvePoints];
+};
+
 struct sim_world {
     std::vector<sim_wall> walls;  // plain walls and one segment per board
     std::vector<sim_board> boards;
@@ -45,10 +56,11 @@ struct sim_world {
     double motor_knee;       // units above the dead band where the steeper part begins
     double motor_gain_high;  // cm/s per unit beyond the knee
     double lag;              // s, wheel-speed time constant
-    sim_uss_mount uss[4];    // channels 1..4 at index 0..3
-    double uss_max_range;    // cm
-    double uss_cone;         // degrees, half-angle of the side rays
-    double uss_grazing;      // degrees off the normal beyond which no echo returns
+    sim_motor_curve curve_left, curve_right;  // measured curves, used when they have points
+    sim_uss_mount uss[4];                     // channels 1..4 at index 0..3
+    double uss_max_range;                     // cm
+    double uss_cone;                          // degrees, half-angle of the side rays
+    double uss_grazing;                       // degrees off the normal beyond which no echo returns
     double camera_blur, camera_noise, camera_light;  // frame degradations (see camera_options)
     // fault switches
     bool uss_silent;
@@ -78,6 +90,12 @@ int world_load(sim_world* w, const std::string& path, std::string* error);
 // nullptr means all present. False when nothing is hit.
 bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
                double* dist, double* incidence);
+// How square a ray meets the surface it hits: *off_square is the signed angle
+// in degrees from the surface's normal to the ray (positive when the ray
+// points to the left of square, counter-clockwise), *perpendicular the
+// distance from the origin to the surface's line. False when nothing is hit.
+bool world_off_square(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
+                      double* off_square, double* perpendicular);
 // Smallest distance from (x, y) to any wall or present board, cm (a large
 // value when the world is empty).
 double world_clearance(const sim_world& w, const uint8_t* present, double x, double y);

@@ -42,9 +42,11 @@ void save(const char* path, const cv::Mat& image) {
 }  // namespace
 
 size_window labelling_window(int distance) {
-    // 50 / 0 is infinite and a negative distance is meaningless; converting
-    // either to int is undefined, so they get the window that accepts nothing.
-    if (distance <= 0) {
+    // 50 / 0 is infinite, and converting it to int is undefined, so 0 gets the
+    // window that accepts nothing. A negative distance needs no such care: its
+    // bounds come out negative with each minimum above its maximum, and those
+    // accept nothing either.
+    if (distance == 0) {
         return size_window{0, 0, 0, 0};
     }
     const double g = NOMINAL_DISTANCE_CM / distance;
@@ -68,6 +70,13 @@ int labelling(cv::Mat* binary, candidate_rect table[CANDIDATE_TABLE_SIZE], int d
     // Taken before anything is drawn, so it shows the frame as it came in.
     cv::Mat all_boxes = binary->clone();
     std::vector<std::vector<cv::Point>> contours;
+    // The contour tracer has always taken the frame's outermost pixel ring as
+    // background and cleared it in the frame itself: a figure touching the
+    // edge gets a box one pixel smaller, and "./img/label.jpg" shows the
+    // cleared ring. The tracer of today leaves its input alone, so the ring is
+    // cleared here.
+    cv::rectangle(*binary, cv::Point(0, 0), cv::Point(binary->cols - 1, binary->rows - 1),
+                  cv::Scalar(0), 1, cv::LINE_8, 0);
     cv::findContours(*binary, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
 
     int count = 0;

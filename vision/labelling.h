@@ -26,15 +26,14 @@ struct size_window {
 };
 
 // The window for a board distance cm away: 2/3 and 3/2 of a 55 x 98 digit at
-// 50 cm, scaled by 50 / distance and truncated. A distance of 0 or less gives
-// an all-zero window, which accepts nothing.
+// 50 cm, scaled by 50 / distance and truncated. A distance of 0 gives an
+// all-zero window; a negative one gives negative bounds. Neither accepts anything.
 size_window labelling_window(int distance);
 
-// Clears table (10 records), prints the size window line, finds every contour
-// of binary, stores accepted boxes in order and saves "./img/label-all.jpg"
-// (the frame with every contour's box) and "./img/label.jpg" (the frame with the
-// stored boxes, which are also drawn on binary). Boxes beyond the tenth accepted
-// one are dropped, and the walk goes on so label-all.jpg shows every contour.
-// Returns the count (<= 10), or -1 when binary is null, empty or not 8-bit
-// single-channel.
+// Clears table (10 records), prints the size window line, clears the outermost
+// pixel ring of binary, finds every contour of binary, stores accepted boxes in order and saves
+// "./img/label-all.jpg" (the frame with every contour's box) and "./img/label.jpg" (the frame with
+// the stored boxes, which are also drawn on binary). Boxes beyond the tenth accepted one are
+// dropped, and the walk goes on so label-all.jpg shows every contour. Returns the count (<= 10), or
+// -1 when binary is null, empty or not 8-bit single-channel.
 int labelling(cv::Mat* binary, candidate_rect table[CANDIDATE_TABLE_SIZE], int distance);

@@ -32,21 +32,60 @@ std::atomic<int> dir_num{2};
 // read at start, so both say "not read" rather than pass for two zeros.
 std::atomic<int> numbers[2] = {{-1}, {-1}};
 
-// A JPEG that ends before its end-of-image marker decodes to a partly grey
-// picture without any error, so a capture cut short is caught here. Zero bytes
-// after the marker are padding some cameras add.
-bool jpeg_is_complete(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
-        return true;  // not a JPEG; its own decoder judges it
-    }
-    size_t end = bytes.size();
-    while (end > 2 && bytes[end - 1] == 0x00) {
-        --end;
-    }
-    return end >= 4 && bytes[end - 2] == 0xFF && bytes[end - 1] == 0xD9;
+bool restart_marker(uint8_t marker) {
+    return marker >= 0xD0 && marker <= 0xD7;
 }
 
-cv::Mat load_image(const char* path, int flags) {
+// A JPEG that ends before its end-of-image marker decodes to a partly grey
+// picture without any error, so a capture cut short is caught here. The image
+// is complete when the end marker follows its last scan: the segments carry
+// their own lengths, and a scan's coded data runs up to the first marker that
+// is neither a stuffed 0xFF 0x00 nor a restart marker. Whatever follows the
+// end marker is not looked at; some cameras pad their buffers with stale data.
+bool jpeg_is_complete(const std::vector<uint8_t>& bytes) {
+    const std::size_t n = bytes.size();
+    if (n < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
+        return true;  // not a JPEG; its own decoder judges it
+    }
+    std::size_t i = 2;
+    for (;;) {
+        if (i >= n || bytes[i] != 0xFF) {
+            return false;  // cut short, or no marker where one must be
+        }
+        while (i < n && bytes[i] == 0xFF) {
+            ++i;  // fill bytes before a marker
+        }
+        if (i >= n) {
+            return false;
+        }
+        const uint8_t marker = bytes[i++];
+        if (marker == 0xD9) {
+            return true;
+        }
+        if (marker == 0x01 || restart_marker(marker)) {
+            continue;  // markers without a segment
+        }
+        if (n - i < 2) {
+            return false;
+        }
+        const std::size_t length = static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1];
+        if (length < 2 || n - i < length) {
+            return false;
+        }
+        i += length;
+        if (marker == 0xDA) {
+            while (i + 1 < n &&
+                   !(bytes[i] == 0xFF && bytes[i + 1] != 0x00 && !restart_marker(bytes[i + 1]))) {
+                ++i;
+            }
+            if (i + 1 >= n) {
+                return false;
+            }
+        }
+    }
+}
+
+cv::Mat decode_file(const char* path, int flags) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return cv::Mat();
@@ -61,6 +100,18 @@ cv::Mat load_image(const char* path, int flags) {
     } catch (const cv::Exception&) {
         return cv::Mat();
     }
+}
+
+// One rule for every image file a reading makes and then reads back, the
+// frame and each crop alike: the file was removed before it was made, so a
+// file that was not written, was cut short or does not decode all show here
+// the same way, and the reading ends without touching the store.
+cv::Mat load_image(const char* path, int flags, const char* made_by) {
+    cv::Mat image = decode_file(path, flags);
+    if (image.empty()) {
+        std::printf("cannot load %s: the %s left no complete image\n", path, made_by);
+    }
+    return image;
 }
 
 void save(const char* path, const cv::Mat& image) {
@@ -96,13 +147,10 @@ void number_get(int* out) {
 bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
     const int w = box.x2 - box.x1;
     const int h = box.y2 - box.y1;
-    if (!triming_write(frame, box.x1, box.y1, w, h)) {
-        std::printf("cannot write %s: is ./img/ there and writable?\n", TRIM_PATH);
-        return false;
-    }
-    const cv::Mat crop = load_image(TRIM_PATH, cv::IMREAD_COLOR);
+    std::remove(TRIM_PATH);
+    triming(frame, box.x1, box.y1, w, h);
+    const cv::Mat crop = load_image(TRIM_PATH, cv::IMREAD_COLOR, "crop");
     if (crop.empty()) {
-        std::printf("cannot load %s: missing or truncated\n", TRIM_PATH);
         return false;
     }
     // The crop gets its own threshold, fitted to its own light and ink.
@@ -203,9 +251,8 @@ int number_detect(int distance) {
     if (get_img(FRAME_PATH, FRAME_WIDTH, FRAME_HEIGHT) != 0) {
         return -1;
     }
-    const cv::Mat frame = load_image(FRAME_PATH, cv::IMREAD_ANYCOLOR);
+    const cv::Mat frame = load_image(FRAME_PATH, cv::IMREAD_ANYCOLOR, "capture");
     if (frame.empty()) {
-        std::printf("cannot load %s: the capture left no complete image\n", FRAME_PATH);
         return -1;
     }
     return number_detect_frame(frame, distance, NUMBER_CANDIDATE_PAUSE_US, nullptr);

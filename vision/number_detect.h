@@ -36,5 +36,6 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
 
 // One candidate: crops box out of frame through the crop file, binarizes and
 // classifies it, applies the aspect rule to an 8 and prints the "number=" line.
-// false (nothing classified) when the crop file could not be written or loaded.
+// false (nothing classified, "cannot load ./img/trim.jpg: the crop left no
+// complete image" printed) when the crop file could not be written or loaded.
 bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result);

@@ -9,6 +9,8 @@
 // The frame comes from the running simulator: the command connects to the
 // Unix stream socket named by $TAVI_SIM_SOCKET, sends
 // "capture <absolute path> <width> <height>\n" and waits for one reply line.
+// The path goes as it is, blanks, quotes and all: the simulator reads the
+// two sizes from the end of the line and takes everything between as the path.
 // "ok" means the JPEG is written (exit 0); "fail <reason>" is reported on
 // standard error (exit 1). No simulator, no answer within the time-out, or a
 // malformed command line also give a message on standard error and exit 1,
@@ -102,10 +104,11 @@ int parse_args(int argc, char** argv, capture_request* req) {
         fail("empty output file name");
         return -1;
     }
-    // The request is one line of space-separated words.
+    // The request is one line; blanks are fine (the simulator takes the size
+    // from the end of the line), line breaks are not.
     for (char c : req->path) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-            fail("output file name must not hold blanks or line breaks: '" + req->path + "'");
+        if (c == '\n' || c == '\r') {
+            fail("output file name must not hold line breaks: '" + req->path + "'");
             return -1;
         }
     }

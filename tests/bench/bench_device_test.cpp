@@ -138,8 +138,8 @@ TEST_F(Bench, HelpAndUnknownNamesOpenNoDevice) {
     // The list goes to standard error; standard output stays silent.
     const std::string bin = emu_bin_path("benchtest");
     for (const std::string& args : {std::string("bogus"), std::string("pwm extra")}) {
-        emu_child_result bad =
-            emu_run_program({"/bin/sh", "-c", bin + " " + args + " 2>&1 >/dev/null"}, 5000, "");
+        emu_child_result bad = emu_run_program(
+            {"/bin/sh", "-c", "\"$0\" " + args + " 2>&1 >/dev/null", bin}, 5000, "");
         ASSERT_TRUE(WIFEXITED(bad.status)) << args;
         EXPECT_EQ(WEXITSTATUS(bad.status), 2) << args;
         EXPECT_NE(bad.output.find("usage: benchtest"), std::string::npos) << args;
@@ -248,6 +248,22 @@ TEST_F(Bench, ConsoleDoesNotRepeatAMoveWhenInputEnds) {
     EXPECT_GE(count_of(r.output, "speed_l="), 1u);
     const std::string tail = std::string("run mode (s or r) = \n") + END_LINE;
     EXPECT_EQ(r.output.substr(r.output.size() - tail.size()), tail);
+    EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
+}
+
+TEST_F(Bench, FirstLetterNeitherSNorRRunsWithoutATargetUntilInterrupted) {
+    feed_encoder(10, -10);  // both wheels forward: a target would be passed
+    emu_child child = start({}, "x\n");
+    const bool running = emu_child_wait_count(&child, "speed_l=", 40, 10000);
+    kill(child.pid, SIGINT);
+    emu_child_result r = emu_child_finish(&child, RUN_LIMIT_MS);
+    EXPECT_TRUE(running) << r.output;
+    ASSERT_FALSE(r.timed_out);
+    // No target: the end flag never rises, so no imbalance line and no second
+    // prompt, only status lines until the interrupt.
+    EXPECT_EQ(count_of(r.output, "run mode (s or r) = "), 1u) << r.output;
+    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 0u) << r.output;
+    EXPECT_EQ(r.output.find("mode selected"), std::string::npos) << r.output;
     EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
 }
 

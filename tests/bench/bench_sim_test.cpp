@@ -243,6 +243,12 @@ TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
     ASSERT_TRUE(WIFEXITED(r.status));
     const auto m = summary();
     EXPECT_NE(r.output.find("正体補正 成功！"), std::string::npos) << r.output;
+    // Aligned at 50 cm, read at 46: the reading's window is the one for 46 cm.
+    EXPECT_NE(r.output.find("width_min=39, width_max=89, height_min=71, height_max=159\n"
+                            "トリミングエリアとして抽出されたエリアの数 = "),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(count_of(r.output, "width_min="), 1u) << r.output;
     EXPECT_NE(r.output.find("数字=" + m.at("board_ahead_digits") + "\nProgram stopped\n"),
               std::string::npos)
         << r.output;

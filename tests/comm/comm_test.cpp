@@ -100,6 +100,13 @@ TEST(CommLines, OnlyPlainNamesAreSafe) {
         EXPECT_EQ(comm_fetch_line(bad, line), -1) << bad;
     }
     EXPECT_FALSE(comm_name_is_safe(nullptr));
+    // A fetched file lands under its own name: safe, and plain besides.
+    for (const char* folder : {"a/b", "/tmp/x", "..", ".", "../x", "tavion/info.data"}) {
+        EXPECT_FALSE(comm_plain_name(folder)) << folder;
+        char line[COMM_LINE_SIZE];
+        EXPECT_EQ(comm_fetch_line(folder, line), -1) << folder;
+    }
+    EXPECT_TRUE(comm_plain_name("info.data"));
 }
 
 TEST_F(CommExchange, NumberFileThenCopy) {
@@ -128,6 +135,8 @@ TEST_F(CommExchange, UnsafeNamesNeverReachTheShell) {
         out = emu_capture_stdout([bad] { comm_get_file(bad); });
         EXPECT_NE(out.find("refused"), std::string::npos) << out;
     }
+    const std::string out = emu_capture_stdout([] { comm_get_file("../info.data"); });
+    EXPECT_NE(out.find("file name refused (a plain name"), std::string::npos) << out;
     EXPECT_FALSE(exists(log));
     EXPECT_FALSE(exists("pwned"));
     EXPECT_FALSE(exists("x;touch pwned"));

@@ -7,6 +7,7 @@
 // and the assertions are made here on that report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "drive/encoder.h"
 #include "drive/io.h"
 #include "drive/motor.h"
+#include "drive/vel_ctrl.h"
 #include "tests/support/emulated_devices.h"
 
 namespace {
@@ -395,6 +397,18 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
             }
             // With no reply coming, exactly one request is outstanding.
             const std::size_t pending = emu_drain(master, 300, kExchangeTimeoutMs).size();
+            // A signal that interrupts that wait must not turn it into a read
+            // that blocks: the stop below would then never return. Only the
+            // sampler leaves the signal unblocked, so it is the one to get it.
+            struct sigaction on_usr1 {};
+            on_usr1.sa_handler = [](int) {};
+            sigaction(SIGUSR1, &on_usr1, nullptr);
+            sigset_t usr1;
+            sigemptyset(&usr1);
+            sigaddset(&usr1, SIGUSR1);
+            pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+            kill(getpid(), SIGUSR1);
+            usleep(100000);
             encoder_stop();
             encoder_get(&c);
             printf("pending=%zu stopped: %d %d %d %d\n", pending, c.left, c.right, c.left_sum,
@@ -481,6 +495,56 @@ TEST(DriveDeviceMotor, FramesOnTheWire) {
         0,   0,   0,   0,    // stop frame
     };
     EXPECT_EQ(wire, expected);
+    close(motor);
+}
+
+// ---------------------------------------------------------------------------
+
+// The speed loop with no wheel turning: the error of a 20 cm/s reference piles
+// up until the left wheel's command sits at the clamp. vel_ctrl_reset must
+// clear that pile, so a fresh 20 cm/s starts from a moderate command; and
+// vel_ctrl_cancel reports whether it ended a loop.
+TEST(DriveDeviceSpeedLoop, ResetClearsTheAccumulatedErrorAndCancelReports) {
+    emu_device_dir devices;
+    const int motor = emu_fifo_node(devices, "motor_dev");
+    ASSERT_GE(motor, 0);
+    const emu_child_result r = emu_run_func(
+        [motor] {
+            if (device_motor_open() != 0) {
+                return 2;
+            }
+            vel_ctrl_set(20, 20);
+            vel_ctrl_create();
+            usleep(1000000);
+            std::vector<uint8_t> wire = emu_drain(motor, 0, kExchangeTimeoutMs);
+            const int piled = wire.size() >= 4 ? wire[wire.size() - 4] : -1;
+            vel_ctrl_reset();
+            vel_ctrl_set(20, 20);
+            // Frames of a period that began before the reset may still come.
+            usleep(60000);
+            emu_drain(motor, 0, kExchangeTimeoutMs);
+            wire = emu_read_bytes(motor, 4, kExchangeTimeoutMs);
+            const int fresh = wire.size() == 4 ? wire[0] : -1;
+            const int cancelled = vel_ctrl_cancel();
+            const int again = vel_ctrl_cancel();
+            printf("left byte piled=%d fresh=%d cancel=%d again=%d\n", piled, fresh, cancelled,
+                   again);
+            device_motor_close();
+            return 0;
+        },
+        kChildTimeoutMs);
+    expect_clean_exit(r);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.output, m,
+                                  std::regex("piled=(-?[0-9]+) fresh=(-?[0-9]+) "
+                                             "cancel=(-?[0-9]+) again=(-?[0-9]+)\n")))
+        << r.output;
+    EXPECT_EQ(std::stoi(m[1].str()), 127) << r.output;
+    // 20 cm/s from a cleared error: about 40 units plus the dead-band offset.
+    EXPECT_GT(std::stoi(m[2].str()), 0) << r.output;
+    EXPECT_LT(std::stoi(m[2].str()), 100) << r.output;
+    EXPECT_EQ(std::stoi(m[3].str()), 0) << r.output;
+    EXPECT_NE(std::stoi(m[4].str()), 0) << r.output;
     close(motor);
 }
 

@@ -2,6 +2,8 @@
 // conditions and the balance correction, checked against the move rules.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 
 #include "drive/run_ctrl.h"
@@ -239,16 +241,59 @@ TEST(RunCtrlSet, FirstCommandAndGainReset) {
     EXPECT_EQ(run_ctrl_get_Kfr(), 0.0f);
 }
 
+// Starts a move with the run-control thread and waits (bounded) until its end
+// flag reads 1; false when it never did.
+bool move_to_its_end(float speed, float dist) {
+    testing::internal::CaptureStdout();
+    run_ctrl_set(RUN_STRAIGHT, speed);
+    run_ctrl_set_dist(dist);
+    run_ctrl_create();
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        ended = run_ctrl_get_endflag() == 1;
+        usleep(10000);
+    }
+    testing::internal::GetCapturedStdout();
+    return ended;
+}
+
 TEST(RunCtrlSet, EndFlagAndTargetLifecycle) {
-    // before any move: 0; set_dist clears the flag; unset keeps it as is
-    EXPECT_EQ(run_ctrl_get_endflag(), 0);
-    run_ctrl_set_dist(30);
-    EXPECT_EQ(run_ctrl_get_endflag(), 0);
-    run_ctrl_unset_dist();
     EXPECT_EQ(run_ctrl_get_endflag(), 0);
     // cancel with no thread at all is harmless
     run_ctrl_cancel();
     EXPECT_EQ(run_ctrl_get_endflag(), 0);
+
+    // A target behind a forward move: it ends in its first period. Unsetting
+    // the target keeps the raised flag; setting one clears it.
+    ASSERT_TRUE(move_to_its_end(20, -5));
+    run_ctrl_unset_dist();
+    EXPECT_EQ(run_ctrl_get_endflag(), 1);
+    run_ctrl_set_dist(30);
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+
+    // Cancel clears it after an ended move.
+    ASSERT_TRUE(move_to_its_end(20, -5));
+    run_ctrl_cancel();
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+
+    // A move without a target never ends; create clears the flag the last
+    // move left, and a cancel during the move leaves its references in force.
+    ASSERT_TRUE(move_to_its_end(20, -5));
+    testing::internal::CaptureStdout();
+    run_ctrl_set(RUN_STRAIGHT, 20);
+    run_ctrl_unset_dist();
+    run_ctrl_create();
+    usleep(60000);
+    EXPECT_EQ(run_ctrl_get_endflag(), 0);
+    run_ctrl_cancel();
+    testing::internal::GetCapturedStdout();
+    vel_ctrl_refs refs{};
+    vel_ctrl_get_refs(&refs);
+    EXPECT_EQ(refs.left_org, 20.0f);
+    EXPECT_EQ(refs.right_org, 20.0f);
+    EXPECT_EQ(refs.left, 20.0f);
+    EXPECT_EQ(refs.right, 20.0f);
+    run_ctrl_stop();
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ constexpr float ROTATION = 7.0f;
 // A route over the given table with empty lists; tests fill in what they need.
 pt_route make_route(const pt_record* records, int steps) {
     static const int32_t none[1] = {0};
-    return pt_route{records, steps, STRAIGHT, ROTATION, 40, 36, 2, {none, 1}, {none, 1}, 500, 900};
+    return pt_route{records, steps,     STRAIGHT,  ROTATION, 40,  36,
+                    2,       {none, 1}, {none, 1}, 500,      900, nullptr};
 }
 
 class PtRouteTest : public ::testing::Test {
@@ -56,7 +57,8 @@ class PtRouteTest : public ::testing::Test {
 
 TEST(PtRouteSpeed, FollowsTheStyleAndTheSignOfTheValue) {
     static const int32_t none[1] = {0};
-    const pt_route route{nullptr, 1, STRAIGHT, ROTATION, 0, 0, 1, {none, 1}, {none, 1}, 0, 0};
+    const pt_route route{nullptr, 1,         STRAIGHT,  ROTATION, 0, 0,
+                         1,       {none, 1}, {none, 1}, 0,        0, nullptr};
     struct row {
         int style, value;
         bool has_previous;
@@ -160,6 +162,18 @@ TEST_F(PtRouteTest, TwoDigitReadingsPrintWhatTheReaderHolds) {
     EXPECT_EQ(patrol_lines(output, "左数字="), (events{"左数字=-1、右数字=8"}));
     EXPECT_EQ(patrol_actions(), (events{"nums 2", "set", "dist", "create", "cancel", "detect 36",
                                         "get", "stop", "pause 900"}));
+}
+
+TEST_F(PtRouteTest, StepsAreReadThroughTheAccessorWhenOneIsGiven) {
+    pt_route route = make_route(table, 2);
+    route.get_record = [](int index, int32_t* style, int32_t* value) {
+        *style = RUN_ROTATE;
+        *value = 10 * (index + 1);
+    };
+    run(route);
+    EXPECT_EQ(patrol_lines(output, "sequence_num="),
+              (events{"sequence_num=1     style=1      value=10   ",
+                      "sequence_num=2     style=1      value=20   "}));
 }
 
 TEST_F(PtRouteTest, NeverRunsPastTheTable) {

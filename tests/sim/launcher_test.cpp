@@ -10,18 +10,33 @@
 #include <cmath>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/sim/sim_process.h"
 #include "tests/support/emulated_devices.h"
 
 namespace {
 
-// Runs scripts/sim with its standard error merged into the output.
-emu_child_result launch(const std::string& run_dir, const std::string& args, int timeout_ms) {
-    std::string cmd = "exec env TAVI_BUILD_DIR='" TAVI_BUILD_DIR "' '" TAVI_SOURCE_DIR
-                      "/scripts/sim' --run-dir '" +
-                      run_dir + "' " + args + " 2>&1";
-    return emu_run_program({"/bin/sh", "-c", cmd}, timeout_ms);
+// scripts/sim with its standard error merged into the output. The paths go
+// as arguments, never inside the command text, so a checkout whose path holds
+// blanks or quotes runs the same.
+std::vector<std::string> launcher_argv(const std::string& run_dir,
+                                       const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/bin/sh",
+                                  "-c",
+                                  "export TAVI_BUILD_DIR=\"$0\"; exec \"$@\" 2>&1",
+                                  TAVI_BUILD_DIR,
+                                  TAVI_SOURCE_DIR "/scripts/sim",
+                                  "--run-dir",
+                                  run_dir};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+emu_child_result launch(const std::string& run_dir, const std::vector<std::string>& args,
+                        int timeout_ms) {
+    return emu_run_program(launcher_argv(run_dir, args), timeout_ms);
 }
 
 bool alive(pid_t pid) {
@@ -40,9 +55,10 @@ struct LauncherTest : ::testing::Test {
 
 TEST_F(LauncherTest, RunsTheCommandInTheRunDirAndPassesItsStatus) {
     auto r = launch(dir,
-                    "-- sh -c 'test -e \"$TAVI_DEVICE_DIR/motor_dev\" && test -d img && "
-                    "test -d \"$TAVI_SIM_HOST_DIR\" && test -S \"$TAVI_SIM_SOCKET\" && "
-                    "test -x ./drivehalt && pwd && exit 7'",
+                    {"--", "sh", "-c",
+                     "test -e \"$TAVI_DEVICE_DIR/motor_dev\" && test -d img && "
+                     "test -d \"$TAVI_SIM_HOST_DIR\" && test -S \"$TAVI_SIM_SOCKET\" && "
+                     "test -x ./drivehalt && pwd && exit 7"},
                     30000);
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
@@ -58,7 +74,7 @@ TEST_F(LauncherTest, RunsTheCommandInTheRunDirAndPassesItsStatus) {
 }
 
 TEST_F(LauncherTest, KilledCommandLeavesNothingRunning) {
-    auto r = launch(dir, "-- sh -c 'sleep 60 & echo $! > left.pid; kill -9 $$'", 30000);
+    auto r = launch(dir, {"--", "sh", "-c", "sleep 60 & echo $! > left.pid; kill -9 $$"}, 30000);
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 128 + SIGKILL);
@@ -70,10 +86,8 @@ TEST_F(LauncherTest, KilledCommandLeavesNothingRunning) {
 }
 
 TEST_F(LauncherTest, TerminatedLauncherEndsCommandAndWritesSummary) {
-    std::string cmd = "exec env TAVI_BUILD_DIR='" TAVI_BUILD_DIR "' '" TAVI_SOURCE_DIR
-                      "/scripts/sim' --run-dir '" +
-                      dir + "' -- sh -c 'echo $$ > cmd.pid; exec sleep 60' 2>&1";
-    emu_child c = emu_spawn_program({"/bin/sh", "-c", cmd});
+    emu_child c = emu_spawn_program(
+        launcher_argv(dir, {"--", "sh", "-c", "echo $$ > cmd.pid; exec sleep 60"}));
     ASSERT_TRUE(
         emu_wait_until([&] { return access((dir + "/cmd.pid").c_str(), F_OK) == 0; }, 20000));
     pid_t command = 0;
@@ -94,20 +108,31 @@ TEST_F(LauncherTest, TerminatedLauncherEndsCommandAndWritesSummary) {
 }
 
 TEST_F(LauncherTest, DrivehaltStopFrameIsTheLastFrame) {
-    auto r = launch(dir, "-- ./drivehalt", 30000);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_NE(r.output.find("Program stopped\n"), std::string::npos) << r.output;
-    auto s = summary();
-    EXPECT_EQ(s["last_motor_frame"], "00 00");
-    EXPECT_EQ(s["last_motor_frame_len"], "2");
-    EXPECT_EQ(s["motor_frames"], "1");
+    // Arguments change nothing: the same one frame, line and status.
+    const std::vector<std::string> no_args = {"--", "./drivehalt"};
+    const std::vector<std::string> some_args = {"--", "./drivehalt", "--help", "-x", "two words", "9"};
+    const std::pair<std::string, std::vector<std::string>> runs[] = {{dir, no_args},
+                                                                     {dir + "-args", some_args}};
+    for (const auto& [run_dir, args] : runs) {
+        SCOPED_TRACE(args.size());
+        auto r = launch(run_dir, args, 30000);
+        ASSERT_TRUE(WIFEXITED(r.status));
+        EXPECT_EQ(WEXITSTATUS(r.status), 0);
+        const std::size_t line = r.output.find("Program stopped\n");
+        EXPECT_NE(line, std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Program stopped", line + 1), std::string::npos) << r.output;
+        auto s = sim_read_summary(run_dir + "/summary.txt");
+        EXPECT_EQ(s["last_motor_frame"], "00 00");
+        EXPECT_EQ(s["last_motor_frame_len"], "2");
+        EXPECT_EQ(s["motor_frames"], "1");
+    }
 }
 
 TEST_F(LauncherTest, DriveModulesRunStraightAndTurnInTheSimulator) {
-    auto r = launch(
-        dir, "--world '" TAVI_SOURCE_DIR "/sim/worlds/open.world' -- tavi_drive_driver s 20 100",
-        60000);
+    auto r = launch(dir,
+                    {"--world", TAVI_SOURCE_DIR "/sim/worlds/open.world", "--", "tavi_drive_driver",
+                     "s", "20", "100"},
+                    60000);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.output;
     // The move ended by itself, through the run controller's own end: its
@@ -128,7 +153,7 @@ TEST_F(LauncherTest, DriveModulesRunStraightAndTurnInTheSimulator) {
 
     // A right turn of 90 degrees is clockwise: -90 in world headings.
     std::string turn_dir = dir + "-turn";
-    auto t = launch(turn_dir, "-- tavi_drive_driver r 30 90", 60000);
+    auto t = launch(turn_dir, {"--", "tavi_drive_driver", "r", "30", "90"}, 60000);
     ASSERT_TRUE(WIFEXITED(t.status));
     EXPECT_EQ(WEXITSTATUS(t.status), 0) << t.output;
     auto ts = sim_read_summary(turn_dir + "/summary.txt");

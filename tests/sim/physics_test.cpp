@@ -75,6 +75,20 @@ TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
     EXPECT_NEAR(ratio, 1.0 / 0.9842, 0.001);
 }
 
+TEST(Physics, MeasuredCurveSetsTheWheelSpeeds) {
+    // A table as the measuring script writes it: the left wheel starts late
+    // and tops out at 60 cm/s, the right one is linear.
+    sim_world w =
+        world_of({"motor_curve left 0 0 30 0 50 10 90 40 127 60", "motor_curve right 0 0 127 127"});
+    const sim_robot r = run(w, 70, 0x80 | 100, 2.0);
+    EXPECT_NEAR(r.v_left, 25.0, 0.01);  // halfway between 10 at 50 and 40 at 90
+    EXPECT_NEAR(r.v_right, -100.0, 0.01);
+    EXPECT_NEAR(run(w, 20, 127, 2.0).v_left, 0.0, 1e-9);
+    EXPECT_NEAR(run(w, 127, 127, 2.0).v_left, 60.0, 0.01);
+    // The lag stays: one time constant in, 63 % of the way.
+    EXPECT_NEAR(run(w, 127, 0, w.lag).v_left, 60.0 * (1 - std::exp(-1.0)), 0.1);
+}
+
 TEST(Physics, SpinAboutTheCentreKeepsTheCentreStill) {
     sim_world w = world_of({"start 10 20 0"});
     // Left backwards, right forwards, same speed: counter-clockwise spin.
@@ -126,8 +140,11 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
     EXPECT_EQ(w.start_heading, 3.0);
     EXPECT_TRUE(w.uss[2].fitted);
     std::string err;
-    for (const char* bad : {"wall 1 2 3", "board 0 0 0 123", "board 0 0 0 1x", "io 123",
-                            "fault nothing", "start 1 2 x", "uss 5 0 0 0", "slip 2", "teleport"}) {
+    for (const char* bad :
+         {"wall 1 2 3", "board 0 0 0 123", "board 0 0 0 1x", "io 123", "fault nothing",
+          "start 1 2 x", "uss 5 0 0 0", "slip 2", "teleport", "motor_curve left 0 0",
+          "motor_curve up 0 0 127 90", "motor_curve right 0 0 50 20 40 30",
+          "motor_curve left 0 0 50 20 127"}) {
         sim_world v;
         world_defaults(&v);
         EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;
@@ -146,6 +163,14 @@ TEST(Ultrasonic, FlatWallAheadAndItsLimits) {
     sim_uss_sample r = ultrasonic_measure(w, nullptr, turned, 2);
     ASSERT_TRUE(l.echo && r.echo);
     EXPECT_NEAR(l.range - r.range, 11.0 * std::tan(10 * M_PI / 180), 0.3);
+    // The truth logged beside a reading: turned left of square is positive,
+    // and the distance is the perpendicular one, whichever way the wall runs.
+    for (const char* wall : {"wall 100 -100 100 100", "wall 100 100 100 -100"}) {
+        double off = 0, perp = 0;
+        ASSERT_TRUE(world_off_square(world_of({wall}), nullptr, 12, 0, 10, &off, &perp));
+        EXPECT_NEAR(off, 10.0, 1e-9) << wall;
+        EXPECT_NEAR(perp, 88.0, 1e-9) << wall;
+    }
     // Grazing: no echo.
     EXPECT_FALSE(ultrasonic_measure(w, nullptr, sim_pose{0, 0, 70}, 1).echo);
     // Beyond the maximum range: no echo.

@@ -215,7 +215,10 @@ TEST(SimCapture, FrameWrittenAndBoardTakenAwayAfterItsCaptures) {
     EXPECT_EQ(jpeg[1], 0xD8);
     EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);  // a complete JPEG ends with EOI
     EXPECT_EQ(ask(sock, "capture relative.jpg 320 240\n"), "fail bad request\n");
-    EXPECT_EQ(ask(sock, "capture " + img + " 320 240\n"), "ok\n");
+    // A run folder whose name holds blanks, a quote and non-ASCII letters.
+    const std::string odd = p.dir + "/img/a  b 'é.jpg";
+    EXPECT_EQ(ask(sock, "capture " + odd + " 320 240\n"), "ok\n");
+    EXPECT_GT(file_bytes(odd).size(), 500u);
     auto s = sim_stop(&p);
     EXPECT_EQ(s["captures"], "2");
     EXPECT_EQ(s["captures_failed"], "1");

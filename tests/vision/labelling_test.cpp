@@ -64,11 +64,17 @@ TEST(LabellingWindow, WorkedDistances) {
 
 TEST(LabellingWindow, LineAndNoCandidateForDistancesOfZeroOrLess) {
     vision_workdir dir;
-    for (int distance : {0, -1, -50}) {
+    // Only 0 needs a window of its own; a negative distance prints the
+    // formula's bounds, each minimum above its maximum.
+    const std::vector<std::pair<int, std::string>> rows{
+        {0, "width_min=0, width_max=0, height_min=0, height_max=0\n"},
+        {-1, "width_min=-1833, width_max=-4125, height_min=-3266, height_max=-7350\n"},
+        {-50, "width_min=-36, width_max=-82, height_min=-65, height_max=-147\n"}};
+    for (const auto& [distance, line] : rows) {
         cv::Mat binary = binary_with({{100, 60, 55, 98}});
         const labelled got = run(&binary, distance);
         EXPECT_EQ(0, got.count) << distance;
-        EXPECT_EQ("width_min=0, width_max=0, height_min=0, height_max=0\n", got.output);
+        EXPECT_EQ(line, got.output);
     }
     cv::Mat binary = binary_with({{100, 60, 55, 98}});
     const labelled at50 = run(&binary, 50);
@@ -139,10 +145,18 @@ TEST(LabellingImages, AllBoxesAndAcceptedBoxesAreSaved) {
     vision_workdir dir;
     const cv::Rect digit{60, 60, 55, 98};
     const cv::Rect speck{200, 100, 12, 12};
-    cv::Mat binary = binary_with({digit, speck});
+    // Touching the left edge: traced without its first column.
+    const cv::Rect edge{0, 120, 50, 100};
+    const cv::Rect edge_box{1, 120, 49, 100};
+    cv::Mat binary = binary_with({digit, speck, edge});
     const cv::Mat before = binary.clone();
     const labelled got = run(&binary, 50);
-    ASSERT_EQ(1, got.count);
+    ASSERT_EQ(2, got.count);
+    std::set<std::tuple<int, int, int, int>> stored;
+    for (int i = 0; i < 2; ++i) {
+        stored.insert({got.table[i].x1, got.table[i].y1, got.table[i].x2, got.table[i].y2});
+    }
+    EXPECT_EQ(1u, stored.count({1, 120, 50, 220}));
 
     const cv::Mat all = cv::imread("./img/label-all.jpg", cv::IMREAD_GRAYSCALE);
     const cv::Mat accepted = cv::imread("./img/label.jpg", cv::IMREAD_GRAYSCALE);
@@ -153,9 +167,12 @@ TEST(LabellingImages, AllBoxesAndAcceptedBoxesAreSaved) {
     EXPECT_GT(right_edge_mean(accepted, digit), 100.0);
     EXPECT_LT(right_edge_mean(accepted, speck), 40.0);
 
-    // The accepted box is drawn on the frame itself, nothing else changes.
+    // The outermost ring is cleared and the accepted boxes are drawn on the
+    // frame itself; nothing else changes.
     cv::Mat expected = before.clone();
+    cv::rectangle(expected, cv::Rect(0, 0, expected.cols, expected.rows), cv::Scalar(0), 1);
     cv::rectangle(expected, digit.tl(), digit.br(), cv::Scalar(255), 1, cv::LINE_8);
+    cv::rectangle(expected, edge_box.tl(), edge_box.br(), cv::Scalar(255), 1, cv::LINE_8);
     EXPECT_EQ(0, cv::countNonZero(expected != binary));
 }
 

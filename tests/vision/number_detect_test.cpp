@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -81,6 +83,44 @@ TEST(NumberDetect, TwoDigitsOrderedByLeftColumn) {
         EXPECT_TRUE(dir.exists(file)) << file;
     }
     EXPECT_EQ("-o./img/input.jpg -x320 -y240\n", dir.read("capture_args.txt"));
+
+    // Whichever digit the table gives first, x1 alone places them; on equal
+    // x1 the digit found second goes left. Digits as {digit, x, y}: a figure
+    // with its top higher up comes later in the contour list.
+    struct order_row {
+        std::vector<std::tuple<int, int, int>> digits;
+        const char* found;
+        std::pair<int, int> stored;
+    };
+    const std::vector<order_row> rows{
+        {{{3, 60, 60}, {7, 180, 40}}, "number=3\ntriming number = 1\nnumber=7\n", {3, 7}},
+        {{{3, 100, 10}, {7, 100, 120}}, "number=7\ntriming number = 1\nnumber=3\n", {3, 7}},
+    };
+    for (const order_row& row : rows) {
+        cv::Mat frame = white_frame();
+        for (const auto& [digit, x, y] : row.digits) {
+            draw_digit(frame, digit, cv::Rect(x, y, 55, 98), 12);
+        }
+        const detected placed = detect_frame(frame, 50, 0, nullptr);
+        EXPECT_EQ(std::string(WINDOW_50) + COUNT_LINE + "2\ntriming number = 0\n" + row.found +
+                      "left=3,\t right=7\n",
+                  placed.output);
+        EXPECT_EQ(row.stored, stored());
+    }
+}
+
+TEST(NumberDetect, FrameWithStaleBytesAfterItsEndIsRead) {
+    vision_workdir dir;
+    store_three_seven(dir);
+    std::ifstream in(dir.save_jpeg("board.jpg", board({{5, 60}, {2, 180}})), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The buffer's stale rest: the front half of an earlier frame.
+    std::ofstream(dir.path + "/padded.jpg", std::ios::binary)
+        << bytes << bytes.substr(0, bytes.size() / 2);
+    dir.fake_capture(dir.path + "/padded.jpg", 0);
+    const detected got = detect(50);
+    EXPECT_EQ(0, got.result);
+    EXPECT_NE(std::string::npos, got.output.find("left=5,\t right=2\n")) << got.output;
 }
 
 TEST(NumberDetect, RejectedCandidateBetweenTwoDigitsTakesItsPause) {
@@ -240,7 +280,9 @@ TEST(NumberDetectFailures, MissingImageFolder) {
     // The frame already in memory, but no folder for the crop file.
     const detected frame = detect_frame(board({{5, 60}, {2, 180}}), 50, 0, nullptr);
     EXPECT_EQ(-1, frame.result);
-    EXPECT_NE(std::string::npos, frame.output.find("cannot write ./img/trim.jpg")) << frame.output;
+    EXPECT_NE(std::string::npos,
+              frame.output.find("cannot load ./img/trim.jpg: the crop left no complete image\n"))
+        << frame.output;
     EXPECT_EQ(std::make_pair(3, 7), stored());
 }
 

@@ -88,7 +88,6 @@ TEST(SimCamera, AccuracyOverDistanceAndAngleWithNoise) {
     table += "\n";
     int correct = 0;
     int total = 0;
-    int square_on_wrong = 0;
     for (int distance = 35; distance <= 75; distance += 5) {
         char row[16];
         std::snprintf(row, sizeof row, "%8d", distance);
@@ -107,8 +106,12 @@ TEST(SimCamera, AccuracyOverDistanceAndAngleWithNoise) {
                     read(render(text, distance, angle, noisy), distance, 2);
                 const bool ok = got.first == left && got.second == right;
                 cell_correct += ok ? 1 : 0;
-                square_on_wrong += (!ok && angle == 0) ? 1 : 0;
             }
+            // The noise is seeded per board, so every run renders the same
+            // frames and the table comes out the same: today the reader gets
+            // every board of every cell, and a cell that loses one shows a
+            // change in the reader, off square as much as square on.
+            EXPECT_EQ(cell_correct, 2) << distance << " cm, " << angle << " degrees";
             char cell[16];
             std::snprintf(cell, sizeof cell, "%5d/2", cell_correct);
             table += cell;
@@ -121,5 +124,4 @@ TEST(SimCamera, AccuracyOverDistanceAndAngleWithNoise) {
         "two-digit readings correct (noise 6 grey levels, blur 0.7, uneven light 0.2):\n%s"
         "total %d of %d\n",
         table.c_str(), correct, total);
-    EXPECT_EQ(0, square_on_wrong);
 }

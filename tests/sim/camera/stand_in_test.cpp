@@ -142,11 +142,13 @@ TEST_F(CaptureStandIn, SendsAnAbsolutePathAndSizeAndSucceedsOnOk) {
         {"-o./img/input.jpg", "-x320", "-y240"},
         {"-o", "img/input.jpg", "-x", "640", "-y", "480"},
         {"-o" + cwd + "/img/input.jpg", "-y", "60", "-x80"},
+        {"-o", "a  b 'é.jpg"},
     };
     const std::vector<std::string> expected{
         "capture " + cwd + "/img/input.jpg 320 240",
         "capture " + cwd + "/img/input.jpg 640 480",
         "capture " + cwd + "/img/input.jpg 80 60",
+        "capture " + cwd + "/a  b 'é.jpg 320 240",
     };
     for (size_t i = 0; i < forms.size(); ++i) {
         emu_child child = emu_spawn_stderr("uvccapture", forms[i], dir.path);
@@ -191,7 +193,7 @@ TEST_F(CaptureStandIn, ReportsAFailedOrUnansweredCapture) {
 TEST_F(CaptureStandIn, RefusesBadArgumentsWithoutAskingTheSimulator) {
     const std::vector<std::vector<std::string>> bad{
         {"-oa.jpg", "-x0"}, {"-oa.jpg", "-x32a"}, {"-oa.jpg", "-y"}, {"-oa.jpg", "-x99999"}, {"-z"},
-        {"-o", "a b.jpg"},  {"stray", "-oa.jpg"},
+        {"-o", "a\nb.jpg"}, {"stray", "-oa.jpg"},
     };
     for (const auto& args : bad) {
         const run_result r = run("uvccapture", args, dir.path);

@@ -1,0 +1,283 @@
+#!/usr/bin/python3
+"""What really happened in one simulated run, from the simulator's own log.
+
+Usage: sim/report.py RUN_DIR
+
+Reads RUN_DIR/log.csv (the simulator's ground truth) and, when present,
+RUN_DIR/transcript.txt (what the program said it did). Writes RUN_DIR/truth.txt
+and prints the same lines: per move the commanded and the true distance or
+angle, how far the heading strayed during straight moves, the motor frames at
+full command and a warning when the two wheels swung against each other at
+full command; at each squaring the true angle to the surface and the true
+distances next to the readings the program went by. Adds a few of the figures
+to RUN_DIR/summary.txt as key=value lines and draws RUN_DIR/plot.png: wheel
+speeds, decoded motor commands and heading over time, moves marked.
+
+The program's targets come from its transcript only; every measured figure
+comes from the log.
+"""
+import csv
+import math
+import os
+import re
+import sys
+
+FULL = 127
+TRACK = 28.8  # cm between the wheels
+KINDS = {0: "straight", 1: "rotation", 2: "arc", 3: "fast straight"}
+
+
+def read_log(path):
+    states, frames, uss = [], [], []
+    with open(path, newline="", encoding="utf-8") as f:
+        for row in csv.DictReader(f):
+            t = float(row["time"])
+            if row["event"] == "state":
+                states.append((t, float(row["x"]), float(row["y"]), float(row["heading"]),
+                               float(row["v_left"]), float(row["v_right"])))
+            elif row["event"] == "motor":
+                frames.append((t, int(row["cmd_left"]), int(row["cmd_right"])))
+            elif row["event"] == "uss":
+                m = re.match(r"ch ([12]) range \S+ reply .* off_square (\S+) perp (\S+)",
+                             row["detail"])
+                if m:
+                    uss.append((t, int(m.group(1)), float(m.group(2)), float(m.group(3))))
+    return states, frames, uss
+
+
+def unwrap(states):
+    """Headings without the jump at +-180 degrees."""
+    out, prev, total = [], None, 0.0
+    for s in states:
+        if prev is not None:
+            total += math.remainder(s[3] - prev, 360.0)
+        else:
+            total = s[3]
+        prev = s[3]
+        out.append(total)
+    return out
+
+
+def split_moves(frames):
+    """Runs of motor frames that drive a wheel; a stop frame ends a move."""
+    moves, start = [], None
+    for i, (_, left, right) in enumerate(frames):
+        if (left, right) != (0, 0):
+            if start is None:
+                start = i
+        elif start is not None:
+            moves.append((start, i))
+            start = None
+    if start is not None:
+        moves.append((start, len(frames)))
+    return moves
+
+
+def read_transcript(path):
+    """The moves the program commanded and its squaring readings, in order."""
+    commanded, pairs = [], []
+    if not os.path.exists(path):
+        return None, None
+    with open(path, encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    for i, line in enumerate(lines):
+        m = re.match(r"sequence_num=\d+\s+style=(-?\d+)\s+value=(-?\d+)", line)
+        if m and int(m.group(1)) in KINDS:
+            commanded.append((int(m.group(1)), float(m.group(2))))
+        m = re.match(r"ref_dist=(-?\d+)\s+cur_dist = (-?\d+)", line)
+        if m:
+            pairs.append(None)  # the distance phase's two readings
+            if int(m.group(2)) != 999:
+                commanded.append((0, float(int(m.group(2)) - int(m.group(1)))))
+        m = re.match(r"diff_uss=(-?\d+)\s+ref_angle=\s*(-?[\d.]+)", line)
+        if m:
+            commanded.append((1, float(m.group(2))))
+        m = re.match(r"uss_l=(-?\d+)\s+uss_r=\s*(-?\d+)", line)
+        if m:
+            rotated = i + 1 < len(lines) and lines[i + 1].startswith("diff_uss=")
+            pairs.append((int(m.group(1)), int(m.group(2)), not rotated))
+    return commanded, pairs
+
+
+def state_at(states, t):
+    """Index of the last state row at or before t (0 when none)."""
+    lo, hi = 0, len(states)
+    while lo < hi:
+        mid = (lo + hi) // 2
+        if states[mid][0] <= t:
+            lo = mid + 1
+        else:
+            hi = mid
+    return max(lo - 1, 0)
+
+
+def move_figures(states, heading, frames, moves, k):
+    a, b = moves[k]
+    t0 = frames[a][0]
+    t1 = frames[moves[k + 1][0]][0] if k + 1 < len(moves) else states[-1][0] + 1
+    i0, i1 = state_at(states, t0), state_at(states, t1)
+    x0, y0 = states[i0][1], states[i0][2]
+    h0 = heading[i0]
+    dx, dy = states[i1][1] - x0, states[i1][2] - y0
+    along = dx * math.cos(math.radians(h0)) + dy * math.sin(math.radians(h0))
+    path = sum(math.hypot(states[i][1] - states[i - 1][1], states[i][2] - states[i - 1][2])
+               for i in range(i0 + 1, i1 + 1))
+    stray = max((abs(heading[i] - h0) for i in range(i0, i1 + 1)), default=0.0)
+    # Each wheel's own path (an arc's target is one wheel's distance).
+    wheel_path = []
+    for side in (1, -1):  # left, right
+        pts = [(s[1] - side * TRACK / 2 * math.sin(math.radians(h)),
+                s[2] + side * TRACK / 2 * math.cos(math.radians(h)))
+               for s, h in zip(states[i0:i1 + 1], heading[i0:i1 + 1])]
+        wheel_path.append(sum(math.dist(pts[i - 1], pts[i]) for i in range(1, len(pts))))
+    driven = frames[a:b]
+    full = sum(1 for _, left, right in driven if abs(left) == FULL or abs(right) == FULL)
+    against = [(left > 0) for _, left, right in driven
+               if abs(left) == FULL and abs(right) == FULL and left * right < 0]
+    # A spot turn may hold both wheels at full command against each other;
+    # a swing goes both ways.
+    swing = len(against) >= 3 and any(against) and not all(against)
+    return {"t0": t0, "t1": t1, "along": along, "path": path,
+            "turned_right": -(heading[i1] - h0), "stray": stray, "wheel_path": wheel_path,
+            "frames": len(driven), "full": full, "swing": swing, "against": len(against)}
+
+
+def guess_kind(fig):
+    return 1 if abs(fig["turned_right"]) > 2 * max(fig["path"], 1.0) else 0
+
+
+def describe_move(n, kind, target, fig):
+    name = KINDS[kind]
+    frames = f"{fig['full']} of {fig['frames']} motor frames at full command"
+    if kind == 1:
+        want = f"{target:.1f}°" if target is not None else "?"
+        return (f"move {n} {name}: commanded {want} to the right, true {fig['turned_right']:.1f}°;"
+                f" {frames}")
+    want = f"{target:.0f} cm" if target is not None else "?"
+    if kind == 2:
+        # Forward arcs count the left wheel, backward ones the right.
+        wheel = "right" if target is not None and target < 0 else "left"
+        travelled = fig["wheel_path"][1 if wheel == "right" else 0]
+        return (f"move {n} {name}: commanded {want} of the {wheel} wheel, true {travelled:.1f} cm"
+                f" (centre path {fig['path']:.1f} cm, turned {fig['turned_right']:.1f}° to the "
+                f"right); {frames}")
+    return (f"move {n} {name}: commanded {want}, true {fig['along']:.1f} cm along the start "
+            f"heading (path {fig['path']:.1f} cm), heading strayed up to {fig['stray']:.1f}°; "
+            f"{frames}")
+
+
+def squarings(pairs, uss):
+    """The truth at each squaring's last reading, paired with what the program read."""
+    readings = []
+    for i in range(0, len(uss) - 1):
+        if uss[i][1] == 1 and uss[i + 1][1] == 2:
+            readings.append((uss[i], uss[i + 1]))
+    if pairs is None or len(readings) != len(pairs):
+        return None
+    out = []
+    for claim, (left, right) in zip(pairs, readings):
+        if claim is None or not claim[2]:
+            continue
+        out.append((claim, left, right))
+    return out
+
+
+def describe_squaring(n, claim, left, right):
+    l_cm, r_cm, _ = claim
+    said = "square" if abs(l_cm - r_cm) <= 1 else "not square"
+    off = (left[2] + right[2]) / 2
+    side = "left" if off > 0 else "right"
+    return (f"squaring {n}: program read {l_cm} / {r_cm} cm ({said}); true {left[3]:.1f} / "
+            f"{right[3]:.1f} cm to the surface, {abs(off):.2f}° off square (turned {side})")
+
+
+def plot(run_dir, states, heading, frames, moves, kinds):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    t = [s[0] for s in states]
+    fig, ax = plt.subplots(3, 1, sharex=True, figsize=(11, 7.5), dpi=90)
+    ax[0].plot(t, [s[4] for s in states], label="left", color="tab:blue", lw=1)
+    ax[0].plot(t, [s[5] for s in states], label="right", color="tab:red", lw=1)
+    ax[0].set_ylabel("true wheel speed (cm/s)")
+    ax[1].step([f[0] for f in frames], [f[1] for f in frames], where="post", label="left",
+               color="tab:blue", lw=1)
+    ax[1].step([f[0] for f in frames], [f[2] for f in frames], where="post", label="right",
+               color="tab:red", lw=1)
+    ax[1].axhline(FULL, color="grey", lw=0.6, ls=":")
+    ax[1].axhline(-FULL, color="grey", lw=0.6, ls=":")
+    ax[1].set_ylabel("motor command")
+    ax[2].plot(t, heading, color="black", lw=1)
+    ax[2].set_ylabel("heading (°)")
+    ax[2].set_xlabel("time (s)")
+    for n, ((a, b), kind) in enumerate(zip(moves, kinds), start=1):
+        start, end = frames[a][0], frames[b - 1][0]
+        for axis in ax:
+            axis.axvspan(start, end, color="tab:green" if n % 2 else "tab:olive", alpha=0.08)
+        # Short moves sit close together: alternate the label heights.
+        ax[0].annotate(f"{n} {KINDS[kind]}", (start, 1.0 if n % 2 else 0.92),
+                       xycoords=("data", "axes fraction"), fontsize=7, va="top")
+    ax[0].legend(loc="upper right", fontsize=8)
+    ax[1].legend(loc="upper right", fontsize=8)
+    for axis in ax:
+        axis.grid(True, lw=0.3)
+    fig.suptitle(os.path.basename(os.path.abspath(run_dir)), fontsize=9)
+    fig.tight_layout()
+    fig.savefig(os.path.join(run_dir, "plot.png"))
+    plt.close(fig)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print("usage: sim/report.py RUN_DIR", file=sys.stderr)
+        return 2
+    run_dir = sys.argv[1]
+    states, frames, uss = read_log(os.path.join(run_dir, "log.csv"))
+    if not states:
+        # Shorter than one state row (20 ms): nothing moved.
+        states = [(0.0, 0.0, 0.0, 0.0, 0.0, 0.0)]
+    heading = unwrap(states)
+    moves = split_moves(frames)
+    commanded, pairs = read_transcript(os.path.join(run_dir, "transcript.txt"))
+    paired = commanded is not None and len(commanded) == len(moves)
+    lines, kinds, swings, full = [], [], 0, 0
+    if commanded is not None and not paired:
+        lines.append(f"(the transcript names {len(commanded)} moves, the motor frames show "
+                     f"{len(moves)}: targets not paired)")
+    for k in range(len(moves)):
+        fig = move_figures(states, heading, frames, moves, k)
+        kind, target = commanded[k] if paired else (guess_kind(fig), None)
+        kinds.append(kind)
+        lines.append(describe_move(k + 1, kind, target, fig))
+        full += fig["full"]
+        if fig["swing"]:
+            swings += 1
+            lines.append(f"WARNING: move {k + 1}: the wheels swung against each other at full "
+                         f"command ({fig['against']} frames at ±{FULL} in opposite directions)")
+    if not moves:
+        lines.append("no move: no motor frame drove a wheel")
+    found = squarings(pairs, uss)
+    for n, (claim, left, right) in enumerate(found or [], start=1):
+        lines.append(describe_squaring(n, claim, left, right))
+    with open(os.path.join(run_dir, "truth.txt"), "w", encoding="utf-8") as f:
+        f.write("".join(line + "\n" for line in lines))
+    summary = os.path.join(run_dir, "summary.txt")
+    own = ("moves=", "full_command_frames=", "swings=")
+    kept = []
+    if os.path.exists(summary):
+        with open(summary, encoding="utf-8") as f:
+            kept = [line for line in f if not line.startswith(own)]
+    with open(summary, "w", encoding="utf-8") as f:
+        f.write("".join(kept) + f"moves={len(moves)}\nfull_command_frames={full}\nswings={swings}\n")
+    for line in lines:
+        print(line)
+    try:
+        plot(run_dir, states, heading, frames, moves, kinds)
+    except ImportError:
+        print("(no plot.png: matplotlib is missing; scripts/deps python3-matplotlib installs it)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,288 @@
+// tavi-inspect: why a frame read as it did, in one picture.
+//
+//   tavi-inspect FRAME DISTANCE [--digits N] [-o OUT.png]
+//
+// Runs the robot's own reading chain (binarization, labelling, the driver's
+// candidate loop with its crop classifier, the store) on a saved frame such as
+// the img/input.jpg a robot leaves behind, without the pauses between
+// candidates, and draws: the frame with every contour's box and the size
+// window for DISTANCE, the accepted candidates numbered in table order, and
+// for every candidate the driver examined its binary crop enlarged with the
+// seven probe lines and the hole probe (green: met ink, red: did not), the
+// pattern, the result and, last, the digits stored. The chain's console lines
+// are printed as the robot prints them. The chain's image files go to a
+// scratch folder, so a robot's own img/ is left as it was.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "vision/binarization.h"
+#include "vision/labelling.h"
+#include "vision/number_detect.h"
+
+namespace {
+
+const cv::Scalar kHit(0, 170, 0), kMiss(0, 0, 230), kText(30, 30, 30);
+
+int usage() {
+    std::fprintf(stderr, "usage: tavi-inspect FRAME DISTANCE [--digits N] [-o OUT.png]\n");
+    return 2;
+}
+
+std::string absolute(const std::string& p) {
+    if (p.empty() || p[0] == '/')
+        return p;
+    char cwd[4096];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + p : p;
+}
+
+// Standard output to /dev/null while the chain runs a second time for the
+// pictures; its lines were printed by the first run.
+struct quiet_stdout {
+    quiet_stdout() {
+        std::fflush(stdout);
+        saved = dup(1);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, 1);
+            close(null);
+        }
+    }
+    ~quiet_stdout() {
+        std::fflush(stdout);
+        if (saved >= 0) {
+            dup2(saved, 1);
+            close(saved);
+        }
+    }
+    int saved = -1;
+};
+
+void text(cv::Mat& img, const std::string& s, cv::Point at, double size = 0.45,
+          cv::Scalar colour = kText) {
+    cv::putText(img, s, at, cv::FONT_HERSHEY_SIMPLEX, size, colour, 1, cv::LINE_AA);
+}
+
+// One probe as the classifier lays it: pixels from (x0, y0) stepping by
+// (dx, dy), n of them; where it first meets ink, or -1.
+struct probe {
+    const char* name;
+    int x0, y0, dx, dy, n;
+    int hit = -1;
+};
+
+// The crop enlarged, with the probes drawn, and the pattern under it.
+cv::Mat candidate_panel(const cv::Mat& crop, int index, const candidate_rect& box, int result) {
+    const int w = crop.cols, h = crop.rows;
+    const int r1 = h / 4, r3 = (3 * h) / 4, cm = w / 2, half = w / 2;
+    // In the classifier's table order: top, upper-right, lower-right, bottom,
+    // lower-left, upper-left, middle.
+    std::vector<probe> probes = {
+        {"top", cm, 0, 0, 1, r1},
+        {"upper-right", w - 1, r1, -1, 0, half},
+        {"lower-right", w - 1, r3, -1, 0, half},
+        {"bottom", cm, h - 1, 0, -1, h / 4},
+        {"lower-left", 0, r3, 1, 0, half},
+        {"upper-left", 0, r1, 1, 0, half},
+        {"middle", cm, r1, 0, 1, r3 - r1},
+    };
+    std::string pattern;
+    for (probe& p : probes) {
+        for (int i = 0; i < p.n && p.hit < 0; ++i)
+            if (crop.at<uint8_t>(p.y0 + i * p.dy, p.x0 + i * p.dx) == 255)
+                p.hit = i;
+        pattern += p.hit >= 0 ? '1' : '0';
+    }
+    const bool hole = h > 0 && w > 0 && crop.at<uint8_t>(r3, cm) == 255;
+
+    const double k = std::max(1.0, std::min(200.0 / h, 160.0 / std::max(w, 1)));
+    cv::Mat big, panel(static_cast<int>(h * k) + 80, std::max(static_cast<int>(w * k), 190) + 20,
+                       CV_8UC3, cv::Scalar(255, 255, 255));
+    cv::resize(crop, big, cv::Size(), k, k, cv::INTER_NEAREST);
+    cv::cvtColor(255 - big, big, cv::COLOR_GRAY2BGR);  // ink dark on light
+    big.copyTo(panel(cv::Rect(10, 10, big.cols, big.rows)));
+    auto at = [&](int x, int y) {
+        return cv::Point(10 + static_cast<int>((x + 0.5) * k),
+                         10 + static_cast<int>((y + 0.5) * k));
+    };
+    for (const probe& p : probes) {
+        if (p.n <= 0)
+            continue;
+        const int last = p.hit >= 0 ? p.hit : p.n - 1;
+        cv::line(panel, at(p.x0, p.y0), at(p.x0 + last * p.dx, p.y0 + last * p.dy),
+                 p.hit >= 0 ? kHit : kMiss, 2);
+        if (p.hit >= 0)
+            cv::circle(panel, at(p.x0 + p.hit * p.dx, p.y0 + p.hit * p.dy), 4, kHit, -1);
+    }
+    cv::rectangle(panel, at(cm, r3) - cv::Point(5, 5), at(cm, r3) + cv::Point(5, 5),
+                  hole ? kHit : kMiss, hole ? -1 : 2);
+    const int y = 10 + big.rows;
+    char line[128];
+    std::snprintf(line, sizeof line, "#%d at %d,%d  %dx%d", index, box.x1, box.y1, w, h);
+    text(panel, line, cv::Point(10, y + 18));
+    std::snprintf(line, sizeof line, "probes %s hole %d", pattern.c_str(), hole ? 1 : 0);
+    text(panel, line, cv::Point(10, y + 38));
+    std::snprintf(line, sizeof line, "number=%d", result);
+    text(panel, line, cv::Point(10, y + 62), 0.6, result >= 0 ? kHit : kMiss);
+    return panel;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> pos;
+    std::string out = "inspect.png";
+    int digits = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-o" && i + 1 < argc) {
+            out = argv[++i];
+        } else if (a == "--digits" && i + 1 < argc) {
+            digits = std::atoi(argv[++i]);
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage();
+        } else {
+            pos.push_back(a);
+        }
+    }
+    if (pos.size() != 2 || (digits != 1 && digits != 2))
+        return usage();
+    const std::string frame_path = absolute(pos[0]);
+    out = absolute(out);
+    const int distance = std::atoi(pos[1].c_str());
+    const cv::Mat frame = cv::imread(frame_path, cv::IMREAD_ANYCOLOR);
+    if (frame.empty()) {
+        std::fprintf(stderr, "tavi-inspect: cannot load %s\n", frame_path.c_str());
+        return 1;
+    }
+
+    char scratch[] = "/tmp/tavi-inspect.XXXXXX";
+    if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0 || mkdir("img", 0755) != 0) {
+        std::perror("tavi-inspect: scratch folder");
+        return 1;
+    }
+    number_set_nums(digits);
+    number_reading reading{};
+    const int rc = number_detect_frame(frame, distance, 0, &reading);
+    int stored[2] = {-1, -1};
+    number_get(stored);
+
+    // The same chain again, quietly, for what the pictures need.
+    cv::Mat binary;
+    binarization(frame, binary);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(binary.clone(), contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+    candidate_rect table[CANDIDATE_TABLE_SIZE];
+    std::vector<cv::Mat> panels;
+    {
+        quiet_stdout quiet;
+        cv::Mat consumed = binary.clone();
+        labelling(&consumed, table, distance);
+        for (int i = 0; i < reading.examined; ++i) {
+            int result = -1;
+            if (!number_detect_candidate(frame, table[i], &result))
+                break;
+            cv::Mat crop = cv::imread("img/trim.jpg", cv::IMREAD_COLOR), crop_binary;
+            if (crop.empty())
+                break;
+            binarization(crop, crop_binary);
+            panels.push_back(candidate_panel(crop_binary, i, table[i], result));
+        }
+    }
+    std::error_code gone;
+    if (chdir("/") != 0 || std::filesystem::remove_all(scratch, gone) == 0 || gone)
+        std::fprintf(stderr, "tavi-inspect: could not remove %s\n", scratch);
+
+    // The frame twice its size: every contour's box grey, candidates green
+    // and numbered, the size window's smallest and largest box in the corner.
+    const int k = 2;
+    cv::Mat shown;
+    if (frame.channels() == 1)
+        cv::cvtColor(frame, shown, cv::COLOR_GRAY2BGR);
+    else
+        shown = frame.clone();
+    cv::resize(shown, shown, cv::Size(), k, k, cv::INTER_NEAREST);
+    for (const auto& c : contours) {
+        const cv::Rect r = cv::boundingRect(c);
+        cv::rectangle(shown, cv::Rect(r.x * k, r.y * k, r.width * k, r.height * k),
+                      cv::Scalar(150, 150, 150), 1);
+    }
+    for (int i = 0; i < CANDIDATE_TABLE_SIZE && table[i].x1 >= 0; ++i) {
+        const candidate_rect& b = table[i];
+        const cv::Scalar colour = i < reading.examined ? kHit : cv::Scalar(200, 140, 0);
+        cv::rectangle(shown, cv::Point(b.x1 * k, b.y1 * k), cv::Point(b.x2 * k, b.y2 * k), colour,
+                      2);
+        text(shown, "#" + std::to_string(i), cv::Point(b.x1 * k + 3, b.y1 * k + 16), 0.55, colour);
+    }
+    const size_window win = labelling_window(distance);
+    const cv::Point corner(shown.cols - 8, shown.rows - 8);
+    cv::rectangle(shown, corner - cv::Point(win.width_max * k, win.height_max * k), corner,
+                  cv::Scalar(0, 200, 230), 1);
+    cv::rectangle(shown, corner - cv::Point(win.width_min * k, win.height_min * k), corner,
+                  cv::Scalar(0, 200, 230), 1);
+
+    const int header = 92;
+    int width = std::max(shown.cols, 900), height = header + shown.rows;
+    int row_w = 0, row_h = 0, rows_h = 0;
+    for (const cv::Mat& p : panels) {
+        if (row_w + p.cols > std::max(width, 900)) {
+            rows_h += row_h;
+            row_w = row_h = 0;
+        }
+        row_w += p.cols;
+        row_h = std::max(row_h, p.rows);
+        width = std::max(width, row_w);
+    }
+    height += rows_h + row_h + 10;
+    cv::Mat page(height, width, CV_8UC3, cv::Scalar(255, 255, 255));
+    char line[256];
+    std::snprintf(line, sizeof line, "%s  at %d cm, %d digit%s expected",
+                  frame_path.substr(frame_path.rfind('/') + 1).c_str(), distance, digits,
+                  digits == 1 ? "" : "s");
+    text(page, line, cv::Point(10, 20), 0.5);
+    std::snprintf(line, sizeof line,
+                  "%zu contours (grey); size window %d-%d x %d-%d px (yellow, exclusive); "
+                  "%d candidates, %d examined (green)",
+                  contours.size(), win.width_min, win.width_max, win.height_min, win.height_max,
+                  reading.candidates, reading.examined);
+    text(page, line, cv::Point(10, 42), 0.42);
+    if (digits == 1)
+        std::snprintf(line, sizeof line, "digits stored: %d", stored[0]);
+    else
+        std::snprintf(line, sizeof line, "digits stored: left %d, right %d", stored[0], stored[1]);
+    text(page, rc == 0 ? line : "the chain could not process the frame", cv::Point(10, 66), 0.6,
+         rc == 0 && stored[0] >= 0 ? kHit : kMiss);
+    text(page,
+         "probes (table order): top, upper-right, lower-right, bottom, lower-left, upper-left, "
+         "middle; green met ink, red none; square: hole probe",
+         cv::Point(10, 84), 0.4);
+    shown.copyTo(page(cv::Rect(0, header, shown.cols, shown.rows)));
+    int x = 0, y = header + shown.rows + 10;
+    row_h = 0;
+    for (const cv::Mat& p : panels) {
+        if (x + p.cols > width) {
+            x = 0;
+            y += row_h;
+            row_h = 0;
+        }
+        p.copyTo(page(cv::Rect(x, y, p.cols, p.rows)));
+        x += p.cols;
+        row_h = std::max(row_h, p.rows);
+    }
+    if (!cv::imwrite(out, page)) {
+        std::fprintf(stderr, "tavi-inspect: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "tavi-inspect: %s\n", out.c_str());
+    return 0;
+}
