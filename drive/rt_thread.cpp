@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -53,7 +54,10 @@ int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* poli
     // a swapped-out page or a disk-heavy neighbour from stretching a control
     // period. Without the privilege (RLIMIT_MEMLOCK, CAP_IPC_LOCK) the call
     // fails and the program runs unlocked, as with the scheduling calls.
-    if (kLockMemory) {
+    // Once per process: MCL_FUTURE covers the later workers' stacks, and a
+    // repeated call would only walk every mapping again at each move's start.
+    static std::atomic<bool> locked{false};
+    if (kLockMemory && !locked.exchange(true)) {
         mlockall(MCL_CURRENT | MCL_FUTURE);
     }
 
