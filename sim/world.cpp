@@ -31,12 +31,14 @@ bool read_numbers(std::istringstream& in, double* out, int n) {
     return true;
 }
 
-bool read_int(std::istringstream& in, long lo, long hi, long* out) {
+// long long: the seed's range (up to 2^32 - 1) does not fit the 32-bit
+// robot's long.
+bool read_int(std::istringstream& in, long long lo, long long hi, long long* out) {
     std::string tok;
     if (!(in >> tok))
         return false;
     char* end = nullptr;
-    long v = std::strtol(tok.c_str(), &end, 10);
+    long long v = std::strtoll(tok.c_str(), &end, 10);
     if (end == tok.c_str() || *end != '\0' || v < lo || v > hi)
         return false;
     *out = v;
@@ -77,7 +79,7 @@ int parse_board(sim_world* w, std::istringstream& in, std::string* error) {
                 return -1;
             }
         } else if (key == "remove_after_captures") {
-            long n = 0;
+            long long n = 0;
             if (!read_int(in, 1, 1000000, &n)) {
                 *error = "remove_after_captures needs a count of at least 1";
                 return -1;
@@ -147,7 +149,7 @@ int parse_fault(sim_world* w, std::istringstream& in, std::string* error) {
     if (name == "uss_silent") {
         w->uss_silent = true;
     } else if (name == "uss_late") {
-        long ms = 70;
+        long long ms = 70;
         std::string tok;
         if (in >> tok) {
             std::istringstream one(tok);
@@ -158,7 +160,7 @@ int parse_fault(sim_world* w, std::istringstream& in, std::string* error) {
         }
         w->uss_late_ms = static_cast<int>(ms);
     } else if (name == "uss_no_echo") {
-        long ch = 0;
+        long long ch = 0;
         if (!read_int(in, 1, 4, &ch)) {
             *error = "uss_no_echo needs a channel 1-4";
             return -1;
@@ -269,8 +271,8 @@ int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
         }
         std::memcpy(w->io, chars.data(), 12);
     } else if (key == "seed") {
-        long s = 0;
-        if (!read_int(in, 0, 4294967295L, &s) || !rest_is_empty(in)) {
+        long long s = 0;
+        if (!read_int(in, 0, 4294967295LL, &s) || !rest_is_empty(in)) {
             *error = "seed needs a whole number";
             return -1;
         }
@@ -314,7 +316,7 @@ int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
         w->motor_knee = v[0];
         w->motor_gain_high = v[1];
     } else if (key == "uss") {
-        long ch = 0;
+        long long ch = 0;
         if (!read_int(in, 1, 4, &ch) || !read_numbers(in, v, 3) || !rest_is_empty(in)) {
             *error = "uss needs CH FORWARD LEFT ANGLE";
             return -1;

@@ -10,21 +10,10 @@
 #include <sstream>
 #include <string>
 
+#include "comm_files.h"
 #include "tests/support/emulated_devices.h"
 
 namespace {
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 std::string host_prefix() {
     return std::string("tavi@") + TAVI_HOST_IP + ":tavion/";

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -74,6 +75,11 @@ TEST_F(LauncherTest, RunsTheCommandInTheRunDirAndPassesItsStatus) {
 }
 
 TEST_F(LauncherTest, KilledCommandLeavesNothingRunning) {
+    const char* way = getenv("TAVI_I386_WAY");
+    if (way != nullptr && std::string(way) == "emulator") {
+        GTEST_SKIP() << "qemu-i386 refuses PR_SET_CHILD_SUBREAPER (EINVAL), so under the emulator "
+                        "the simulator cannot adopt the command's orphans; holds natively";
+    }
     auto r = launch(dir, {"--", "sh", "-c", "sleep 60 & echo $! > left.pid; kill -9 $$"}, 30000);
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));

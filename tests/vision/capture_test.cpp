@@ -1,6 +1,9 @@
 // Capture command, binarization and crop file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
@@ -41,6 +44,27 @@ TEST(GetImg, FailingCommandReportsCaptureFail) {
         EXPECT_EQ(-1, capture("./img/input.jpg", 320, 240, &output));
         EXPECT_EQ("Capture fail!!\n", output);
     }
+}
+
+// Debian's own uvccapture parses the command line; with no camera it cannot
+// open the device, and only then does the reading fail (an option it did not
+// know would have printed its usage instead).
+TEST(GetImg, RealUvccaptureAcceptsTheCommandLine) {
+    if (access("/usr/bin/uvccapture", X_OK) != 0) {
+        GTEST_SKIP() << "Debian's uvccapture is not installed";
+    }
+    if (access("/dev/video0", F_OK) == 0) {
+        GTEST_SKIP() << "a camera is attached (/dev/video0): the capture would succeed";
+    }
+    vision_workdir dir;
+    setenv("PATH", "/usr/bin:/bin", 1);  // the real tool, not the stand-in
+    testing::internal::CaptureStderr();
+    std::string output;
+    EXPECT_EQ(-1, capture("./img/input.jpg", 320, 240, &output));
+    const std::string complaint = testing::internal::GetCapturedStderr();
+    EXPECT_EQ("Capture fail!!\n", output);
+    EXPECT_NE(std::string::npos, complaint.find("ERROR opening V4L interface")) << complaint;
+    EXPECT_EQ(std::string::npos, complaint.find("Usage")) << complaint;
 }
 
 TEST(GetImg, OverlongOrUnsafeCommandIsNotRun) {
