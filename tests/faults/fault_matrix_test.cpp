@@ -71,6 +71,8 @@ struct fault_case {
     double travelled_cm = -1;
     // Every frame on the wire is a stop frame: nothing typed reached the wheels.
     bool only_stop_frames = false;
+    // Drives the demonstration's long legs before the fault shows.
+    bool long_legs = false;
 };
 
 // Failure messages name the case, not its bytes.
@@ -291,6 +293,13 @@ class FaultMatrix : public ::testing::TestWithParam<fault_case> {
 
 TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
     const fault_case& c = GetParam();
+#ifdef __SANITIZE_THREAD__
+    if (c.long_legs) {
+        GTEST_SKIP() << "under ThreadSanitizer the control periods run several times slower than "
+                        "on the robot, and the demonstration's 80 cm/s legs can swing into a wall; "
+                        "the fault is checked in the plain and the other builds";
+    }
+#endif
     emu_child child = emu_spawn_program(launch_argv(c), c.input);
     if (c.signal != 0) {
         const bool seen =
@@ -484,6 +493,11 @@ fault_case longer(fault_case c, int timeout_ms) {
     return c;
 }
 
+fault_case after_long_legs(fault_case c) {
+    c.long_legs = true;
+    return longer(std::move(c), 60000);
+}
+
 const fault_case cases[] = {
     // Device nodes missing, one at a time.
     // Without odometry the speed loop would read zero speed for ever and push
@@ -573,7 +587,7 @@ const fault_case cases[] = {
                    0,
                    motors::stopped},
                   SIGTERM, "I/O[12] = ", 2),
-    longer({"NoIoDemo",
+    after_long_legs({"NoIoDemo",
             "io_dev missing",
             "tavi_demo",
             demo,
@@ -582,8 +596,7 @@ const fault_case cases[] = {
             {"sequence_num=4     style=0      value=0   ", "Direction Correction Start !!1",
              "左数字={board_ahead_digits}、右数字=-1"},
             0,
-            motors::stopped},
-           60000),
+            motors::stopped}),
     {"NoSerialUss",
      "ttyS0 missing",
      "benchtest uss",
@@ -634,7 +647,7 @@ const fault_case cases[] = {
       "正体補正 失敗！Program stopped"},
      0,
      motors::stopped},
-    longer({"SilentBoardDemo",
+    after_long_legs({"SilentBoardDemo",
             "ultrasonic board silent",
             "tavi_demo",
             with(demo, "uss_silent"),
@@ -643,8 +656,7 @@ const fault_case cases[] = {
             {"ref_dist=50     cur_dist = 999", "can't get distance using USS",
              "左数字={board_ahead_digits}、右数字=-1"},
             0,
-            motors::stopped},
-           60000),
+            motors::stopped}),
     stopped_after({"LateRepliesUss",
                    "late replies (70 ms)",
                    "benchtest uss",
@@ -700,7 +712,7 @@ const fault_case cases[] = {
       "Program stopped"},
      0,
      motors::stopped},
-    longer({"CaptureFailsDemo",
+    after_long_legs({"CaptureFailsDemo",
             "capture command fails",
             "tavi_demo",
             with(demo, "capture_fail"),
@@ -708,8 +720,7 @@ const fault_case cases[] = {
             "",
             {"uvccapture: capture failed: injected", "Capture fail!!", "左数字=-1、右数字=-1"},
             0,
-            motors::stopped},
-           60000),
+            motors::stopped}),
     {"CaptureNoFileDirNum",
      "capture says ok, writes no file",
      "benchtest dir_num",
