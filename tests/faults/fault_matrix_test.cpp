@@ -138,7 +138,9 @@ std::vector<std::string> terminal_lines(const std::string& output) {
     std::istringstream in(output);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("run dir: ", 0) != 0) {
+        // The user-mode emulator of the i386 run reports a core dump on its
+        // own line; the program never printed it.
+        if (line.rfind("run dir: ", 0) != 0 && line.rfind("qemu: uncaught target signal", 0) != 0) {
             lines.push_back(line);
         }
     }
@@ -293,6 +295,10 @@ class FaultMatrix : public ::testing::TestWithParam<fault_case> {
 
 TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
     const fault_case& c = GetParam();
+    if (c.command.find("python3 ") != std::string::npos &&
+        std::system("command -v python3 >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no python3 here (the i386 root has none) to hold a pseudo-terminal";
+    }
 #ifdef __SANITIZE_THREAD__
     if (c.long_legs) {
         GTEST_SKIP() << "under ThreadSanitizer the control periods run several times slower than "
