@@ -16,9 +16,8 @@ namespace {
 // Signals whose default ends the process and that arrive for the process as
 // a whole: blocked in every thread and taken by the watcher with sigwait, so
 // the stop goes out under the motor lock and nothing can follow it.
-const int ending_signals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,
-                              SIGUSR2,   SIGALRM, SIGVTALRM, SIGPROF, SIGIO,
-                              SIGPWR,    SIGXCPU, SIGSTKFLT};
+const int ending_signals[] = {SIGINT,    SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM,
+                              SIGVTALRM, SIGPROF, SIGIO,  SIGPWR,  SIGXCPU, SIGSTKFLT};
 // Signals the kernel raises for the thread whose own call caused them: a
 // write to a pipe nobody reads (SIGPIPE), a read or write of the terminal by
 // a background job (SIGTTIN, SIGTTOU). Blocked, the first would go unnoticed

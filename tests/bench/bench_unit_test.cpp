@@ -152,8 +152,9 @@ TEST(PromptReads, EndOfInputAndBadNumbersEndTheDialogue) {
 // Nothing that is not a finite number fitting its type may reach a motor
 // frame: every such answer ends the dialogue, at an int and at a float prompt.
 TEST(PromptReads, OutOfRangeAndNonFiniteAnswersAreNotNumbers) {
-    const char* answers[] = {"nan",  "inf",  "-inf",        "1e39",       "99999999999",
-                             "2147483648", "-2147483649", "12abc", "1.5", "99999999999999999999999"};
+    const char* answers[] = {
+        "nan",        "inf",         "-inf",  "1e39", "99999999999",
+        "2147483648", "-2147483649", "12abc", "1.5",  "99999999999999999999999"};
     for (const char* answer : answers) {
         for (bool as_float : {false, true}) {
             if (as_float && (std::string(answer) == "1.5")) {

@@ -458,8 +458,8 @@ fault_case interrupt_case(const char* name, int sig, const char* program,
 
 // A signal of the program's own in the middle of a straight run of the
 // console: a crash, Ctrl-\ or Ctrl-Z. No core files are left behind.
-fault_case own_signal_case(const char* name, const char* fault, int sig,
-                           const std::string& command, int exit_status, int suspend_ms = 0) {
+fault_case own_signal_case(const char* name, const char* fault, int sig, const std::string& command,
+                           int exit_status, int suspend_ms = 0) {
     fault_case c = interrupt_case(name, sig, "benchtest", open_floor, "s\n20\n300\n",
                                   "dis_left=  10.", 0, "speed_l=");
     c.fault = fault;
@@ -474,9 +474,15 @@ fault_case own_signal_case(const char* name, const char* fault, int sig,
 // frame but stop frames reaches the wheels.
 fault_case bad_answer_case(const char* name, const char* fault, const char* program,
                            const std::string& input, const std::string& prompt_line) {
-    fault_case c{name,     fault, program, open_floor, std::string("exec ") + program, input,
+    fault_case c{name,
+                 fault,
+                 program,
+                 open_floor,
+                 std::string("exec ") + program,
+                 input,
                  {prompt_line, "not a number: motors stopped, program ends"},
-                 1,        motors::stopped};
+                 1,
+                 motors::stopped};
     c.only_stop_frames = true;
     return c;
 }
@@ -594,15 +600,15 @@ const fault_case cases[] = {
                    motors::stopped},
                   SIGTERM, "I/O[12] = ", 2),
     after_long_legs({"NoIoDemo",
-            "io_dev missing",
-            "tavi_demo",
-            demo,
-            without("io_dev", "tavi_demo"),
-            "",
-            {"sequence_num=4     style=0      value=0   ", "Direction Correction Start !!1",
-             "左数字={board_ahead_digits}、右数字=-1"},
-            0,
-            motors::stopped}),
+                     "io_dev missing",
+                     "tavi_demo",
+                     demo,
+                     without("io_dev", "tavi_demo"),
+                     "",
+                     {"sequence_num=4     style=0      value=0   ",
+                      "Direction Correction Start !!1", "左数字={board_ahead_digits}、右数字=-1"},
+                     0,
+                     motors::stopped}),
     {"NoSerialUss",
      "ttyS0 missing",
      "benchtest uss",
@@ -654,15 +660,15 @@ const fault_case cases[] = {
      0,
      motors::stopped},
     after_long_legs({"SilentBoardDemo",
-            "ultrasonic board silent",
-            "tavi_demo",
-            with(demo, "uss_silent"),
-            "exec tavi_demo",
-            "",
-            {"ref_dist=50     cur_dist = 999", "can't get distance using USS",
-             "左数字={board_ahead_digits}、右数字=-1"},
-            0,
-            motors::stopped}),
+                     "ultrasonic board silent",
+                     "tavi_demo",
+                     with(demo, "uss_silent"),
+                     "exec tavi_demo",
+                     "",
+                     {"ref_dist=50     cur_dist = 999", "can't get distance using USS",
+                      "左数字={board_ahead_digits}、右数字=-1"},
+                     0,
+                     motors::stopped}),
     stopped_after({"LateRepliesUss",
                    "late replies (70 ms)",
                    "benchtest uss",
@@ -718,15 +724,16 @@ const fault_case cases[] = {
       "Program stopped"},
      0,
      motors::stopped},
-    after_long_legs({"CaptureFailsDemo",
-            "capture command fails",
-            "tavi_demo",
-            with(demo, "capture_fail"),
-            "exec tavi_demo",
-            "",
-            {"uvccapture: capture failed: injected", "Capture fail!!", "左数字=-1、右数字=-1"},
-            0,
-            motors::stopped}),
+    after_long_legs(
+        {"CaptureFailsDemo",
+         "capture command fails",
+         "tavi_demo",
+         with(demo, "capture_fail"),
+         "exec tavi_demo",
+         "",
+         {"uvccapture: capture failed: injected", "Capture fail!!", "左数字=-1、右数字=-1"},
+         0,
+         motors::stopped}),
     {"CaptureNoFileDirNum",
      "capture says ok, writes no file",
      "benchtest dir_num",
@@ -851,13 +858,14 @@ const fault_case cases[] = {
                     own_job, 128 + SIGTERM, 1500),
     // The reader of the transcript goes away: the next print meets a closed pipe.
     [] {
-        fault_case c = interrupt_case("PipeClosedConsole", SIGPIPE, "benchtest (piped to head)",
-                                      open_floor, "s\n20\n300\n", "", 0,
-                                      "benchtest ended with status 141");
+        fault_case c =
+            interrupt_case("PipeClosedConsole", SIGPIPE, "benchtest (piped to head)", open_floor,
+                           "s\n20\n300\n", "", 0, "benchtest ended with status 141");
         c.fault = "standard output closed mid-move";
         c.lines = {"benchtest ended with status 141"};
-        c.command = "exec 3<&0; { benchtest <&3; echo \"benchtest ended with status $?\" >&2; } "
-                    "| head -n 40";
+        c.command =
+            "exec 3<&0; { benchtest <&3; echo \"benchtest ended with status $?\" >&2; } "
+            "| head -n 40";
         c.signal = 0;
         c.exit_status = 0;
         return c;

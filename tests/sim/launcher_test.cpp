@@ -116,7 +116,8 @@ TEST_F(LauncherTest, TerminatedLauncherEndsCommandAndWritesSummary) {
 TEST_F(LauncherTest, DrivehaltStopFrameIsTheLastFrame) {
     // Arguments change nothing: the same one frame, line and status.
     const std::vector<std::string> no_args = {"--", "./drivehalt"};
-    const std::vector<std::string> some_args = {"--", "./drivehalt", "--help", "-x", "two words", "9"};
+    const std::vector<std::string> some_args = {"--", "./drivehalt", "--help",
+                                                "-x", "two words",   "9"};
     const std::pair<std::string, std::vector<std::string>> runs[] = {{dir, no_args},
                                                                      {dir + "-args", some_args}};
     for (const auto& [run_dir, args] : runs) {
