@@ -3,13 +3,7 @@
 #include "patrol/patrol.h"
 #include "patrol/pt_route.h"
 
-// The shipped route: 348 cm straight, an arc to the right until the left wheel
-// has gone 71 cm, 124 cm straight; every later record is a zero move.
-pt_record pt_data[PT_RECORDS] = {
-    {0, 348, 0, 0},
-    {2, 71, 0, 0},
-    {0, 124, 0, 0},
-};
+pt_record pt_data[PT_RECORDS] = {PT_SHIPPED_ROUTE};
 
 namespace {
 
