@@ -31,15 +31,14 @@ bool inside(const size_window& window, const cv::Rect& box) {
            window.height_min < box.height && box.height < window.height_max;
 }
 
-void save(const char* path, const cv::Mat& image) {
-    // Inspection files only: a failed save must not stop a reading.
+}  // namespace
+
+void labelling_save(const char* path, const cv::Mat& image) {
     try {
         (void)cv::imwrite(path, image);
     } catch (const cv::Exception&) {
     }
 }
-
-}  // namespace
 
 size_window labelling_window(int distance) {
     // 50 / 0 is infinite, and converting it to int is undefined, so 0 gets the
@@ -91,7 +90,7 @@ int labelling(cv::Mat* binary, candidate_rect table[CANDIDATE_TABLE_SIZE], int d
         ++count;
     }
 
-    save(ALL_BOXES_PATH, all_boxes);
-    save(ACCEPTED_BOXES_PATH, *binary);
+    labelling_save(ALL_BOXES_PATH, all_boxes);
+    labelling_save(ACCEPTED_BOXES_PATH, *binary);
     return count;
 }

@@ -37,3 +37,8 @@ size_window labelling_window(int distance);
 // dropped, and the walk goes on so label-all.jpg shows every contour. Returns the count (<= 10), or
 // -1 when binary is null, empty or not 8-bit single-channel.
 int labelling(cv::Mat* binary, candidate_rect table[CANDIDATE_TABLE_SIZE], int distance);
+
+// Writes one of the inspection images a reading leaves in ./img for a person
+// to look at. Nothing reads them back, so a failed write is ignored: an
+// inspection file must never stop a reading.
+void labelling_save(const char* path, const cv::Mat& image);

@@ -13,6 +13,7 @@
 
 #include "vision/binarization.h"
 #include "vision/get_img.h"
+#include "vision/labelling.h"
 #include "vision/number_search.h"
 #include "vision/triming.h"
 
@@ -114,14 +115,6 @@ cv::Mat load_image(const char* path, int flags, const char* made_by) {
     return image;
 }
 
-void save(const char* path, const cv::Mat& image) {
-    // For inspection only; a failed save does not stop the reading.
-    try {
-        (void)cv::imwrite(path, image);
-    } catch (const cv::Exception&) {
-    }
-}
-
 void store(int left, int right) {
     numbers[0].store(left, std::memory_order_relaxed);
     numbers[1].store(right, std::memory_order_relaxed);
@@ -185,7 +178,7 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
 
     cv::Mat binary;
     binarization(frame, binary);
-    save(BINARY_PATH, binary);
+    labelling_save(BINARY_PATH, binary);
     candidate_rect table[CANDIDATE_TABLE_SIZE];
     const int count = labelling(&binary, table, distance);
     std::printf("トリミングエリアとして抽出されたエリアの数 = %d\n", count);
