@@ -17,14 +17,23 @@ uint8_t test_pwm_duty(int v) {
     return static_cast<uint8_t>(byte & 0xffu);
 }
 
-void test_pwm() {
+bool test_pwm_read_duties(uint8_t* left_duty, uint8_t* right_duty) {
     int left = 0;
     int right = 0;
     if (!test_input_pwm_values(&left, &right)) {
+        return false;
+    }
+    *left_duty = test_pwm_duty(left);
+    *right_duty = test_pwm_duty(right);
+    return true;
+}
+
+void test_pwm() {
+    uint8_t left_duty = 0;
+    uint8_t right_duty = 0;
+    if (!test_pwm_read_duties(&left_duty, &right_duty)) {
         return;
     }
-    const uint8_t left_duty = test_pwm_duty(left);
-    const uint8_t right_duty = test_pwm_duty(right);
     test_scratch_open();
     for (int count = 1;; ++count) {
         printf("%5d left_duty=%5d  right_duty=%5d\n", count, left_duty, right_duty);

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "bench/test_input.h"
 #include "bench/test_pwm.h"
 #include "bench/test_scratch.h"
 #include "drive/calibration.h"
@@ -26,13 +25,11 @@ int test_pwm_vel_speed(int32_t count) {
 
 void test_pwm_vel() {
     test_scratch_open();
-    int left = 0;
-    int right = 0;
-    if (!test_input_pwm_values(&left, &right)) {
+    uint8_t left_duty = 0;
+    uint8_t right_duty = 0;
+    if (!test_pwm_read_duties(&left_duty, &right_duty)) {
         return;
     }
-    const uint8_t left_duty = test_pwm_duty(left);
-    const uint8_t right_duty = test_pwm_duty(right);
     encoder_create();
     printf("enc_left \t enc_right \t  enc_left_sum \t enc_right_sum\n");
     for (;;) {
