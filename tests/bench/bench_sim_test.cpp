@@ -63,7 +63,7 @@ class BenchSim : public ::testing::Test {
         char tmpl[] = "/tmp/bench_sim_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         run_dir = tmpl;
-        setenv("TAVI_BUILD_DIR", TAVI_TEST_BUILD_DIR, 1);
+        setenv("TAVI_BUILD_DIR", TAVI_BUILD_DIR, 1);
     }
     void TearDown() override {
         if (!HasFailure()) {
@@ -76,7 +76,7 @@ class BenchSim : public ::testing::Test {
 
     std::vector<std::string> argv(const std::vector<std::string>& sim_args,
                                   const std::vector<std::string>& command) {
-        std::vector<std::string> a{"/bin/bash", std::string(TAVI_TEST_ROOT) + "/scripts/sim",
+        std::vector<std::string> a{"/bin/bash", std::string(TAVI_ROOT) + "/scripts/sim",
                                    "--run-dir", run_dir};
         a.insert(a.end(), sim_args.begin(), sim_args.end());
         a.push_back("--");
@@ -120,9 +120,7 @@ class BenchSim : public ::testing::Test {
         EXPECT_EQ(m.at("motor_right"), "0");
     }
 
-    std::string world(const char* name) {
-        return std::string(TAVI_TEST_ROOT) + "/sim/worlds/" + name;
-    }
+    std::string world(const char* name) { return std::string(TAVI_ROOT) + "/sim/worlds/" + name; }
 
     std::string run_dir;
 };

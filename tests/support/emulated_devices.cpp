@@ -397,5 +397,5 @@ emu_child_result emu_run_program(const std::vector<std::string>& argv, int timeo
 }
 
 std::string emu_bin_path(const char* program) {
-    return std::string(TAVI_TEST_BIN_DIR) + "/" + program;
+    return std::string(TAVI_BUILD_DIR "/bin/") + program;
 }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSimBin = TAVI_SIM_BIN_DIR;
+const std::string kSimBin = TAVI_BUILD_DIR "/sim-bin";
 constexpr int kRunTimeoutMs = 20000;
 
 std::string slurp(const fs::path& p) {

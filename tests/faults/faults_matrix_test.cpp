@@ -281,8 +281,8 @@ class FaultMatrix : public ::testing::TestWithParam<fault_case> {
     // sent to it is what a signal to the launcher does.
     std::vector<std::string> launch_argv(const fault_case& c) const {
         std::string cmd = "exec env TAVI_BUILD_DIR=" + shell_quoted(TAVI_BUILD_DIR) + " " +
-                          shell_quoted(std::string(TAVI_ROOT_DIR) + "/scripts/sim") +
-                          " --run-dir " + shell_quoted(run_dir);
+                          shell_quoted(std::string(TAVI_ROOT) + "/scripts/sim") + " --run-dir " +
+                          shell_quoted(run_dir);
         for (const std::string& a : c.sim_args) {
             cmd += " " + shell_quoted(a);
         }
@@ -404,7 +404,7 @@ TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
     }
 }
 
-const std::string root = TAVI_ROOT_DIR;
+const std::string root = TAVI_ROOT;
 const std::vector<std::string> open_floor = {"--world", root + "/sim/worlds/open.world"};
 const std::vector<std::string> wall_bay = {"--world", root + "/sim/worlds/wall_bay.world"};
 const std::vector<std::string> demo = {"--world", root + "/sim/worlds/demo.world"};
