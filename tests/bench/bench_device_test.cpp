@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,15 +17,6 @@ namespace {
 
 constexpr int RUN_LIMIT_MS = 15000;
 const char* const END_LINE = "end of input: motors stopped, program ends\n";
-
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos;
-         at = text.find(what, at + what.size())) {
-        ++n;
-    }
-    return n;
-}
 
 bool ends_with_stop_frame(const std::vector<uint8_t>& bytes) {
     if (bytes.size() < 4) {
@@ -38,13 +28,6 @@ bool ends_with_stop_frame(const std::vector<uint8_t>& bytes) {
         }
     }
     return true;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void write_script(const std::string& path, const std::string& body) {
@@ -172,7 +155,7 @@ TEST_P(BenchSignal, PwmFramesThenStopFrameLast) {
         EXPECT_EQ(bytes[i], 158) << i;
         EXPECT_EQ(bytes[i + 1], 44) << i;
     }
-    EXPECT_EQ(read_file(work + "/test.data"), "");
+    EXPECT_EQ(emu_read_file(work + "/test.data"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, BenchSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
@@ -242,10 +225,10 @@ TEST_F(Bench, ConsoleDoesNotRepeatAMoveWhenInputEnds) {
     ASSERT_FALSE(r.timed_out) << r.output;
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(count_of(r.output, "straight mode selected\n"), 1u) << r.output;
-    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 1u) << r.output;
-    EXPECT_EQ(count_of(r.output, "run mode (s or r) = "), 2u) << r.output;
-    EXPECT_GE(count_of(r.output, "speed_l="), 1u);
+    EXPECT_EQ(emu_count_of(r.output, "straight mode selected\n"), 1u) << r.output;
+    EXPECT_EQ(emu_count_of(r.output, "sum_diff_l_r="), 1u) << r.output;
+    EXPECT_EQ(emu_count_of(r.output, "run mode (s or r) = "), 2u) << r.output;
+    EXPECT_GE(emu_count_of(r.output, "speed_l="), 1u);
     const std::string tail = std::string("run mode (s or r) = \n") + END_LINE;
     EXPECT_EQ(r.output.substr(r.output.size() - tail.size()), tail);
     EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
@@ -261,8 +244,8 @@ TEST_F(Bench, FirstLetterNeitherSNorRRunsWithoutATargetUntilInterrupted) {
     ASSERT_FALSE(r.timed_out);
     // No target: the end flag never rises, so no imbalance line and no second
     // prompt, only status lines until the interrupt.
-    EXPECT_EQ(count_of(r.output, "run mode (s or r) = "), 1u) << r.output;
-    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 0u) << r.output;
+    EXPECT_EQ(emu_count_of(r.output, "run mode (s or r) = "), 1u) << r.output;
+    EXPECT_EQ(emu_count_of(r.output, "sum_diff_l_r="), 0u) << r.output;
     EXPECT_EQ(r.output.find("mode selected"), std::string::npos) << r.output;
     EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
 }
@@ -286,7 +269,7 @@ TEST_F(Bench, VelCtrlRunPrintsItsSamplesHaltsAndSummarizes) {
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(count_of(r.output, "left_speed="), 201u);
+    EXPECT_EQ(emu_count_of(r.output, "left_speed="), 201u);
     EXPECT_NE(r.output.find("left_speed=  0.0     right speed=  0.0     dis_left=  0.0    "
                             "dis_right=  0.0\n"),
               std::string::npos);
@@ -295,8 +278,8 @@ TEST_F(Bench, VelCtrlRunPrintsItsSamplesHaltsAndSummarizes) {
     ASSERT_GE(r.output.size(), stats.size());
     EXPECT_EQ(r.output.substr(r.output.size() - stats.size()), stats);
     EXPECT_LT(r.output.rfind("left_speed="), r.output.find("mean_left="));
-    EXPECT_EQ(read_file(work + "/drivehalt.ran"), "ran\n");
-    EXPECT_EQ(read_file(work + "/test.data"), "");
+    EXPECT_EQ(emu_read_file(work + "/drivehalt.ran"), "ran\n");
+    EXPECT_EQ(emu_read_file(work + "/test.data"), "");
     // The speed loop runs on after the test; the program still ends on a stop.
     EXPECT_TRUE(ends_with_stop_frame(motor_bytes()));
 }
@@ -310,7 +293,7 @@ TEST_F(Bench, EncoderAndDistanceLines) {
               std::string::npos);
     EXPECT_NE(r.output.find("left=    3    right=    5   left_sum="), std::string::npos)
         << r.output;
-    EXPECT_EQ(read_file(work + "/test.data"), "");
+    EXPECT_EQ(emu_read_file(work + "/test.data"), "");
 
     emu_child_result d = interrupt_after({"distance"}, "", "distance_l=", SIGINT);
     ASSERT_TRUE(WIFSIGNALED(d.status));
@@ -346,11 +329,11 @@ TEST_F(Bench, CommSendsTheNumberAndFetchesInfo) {
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(read_file(work + "/number1602.data"), "42\n");
+    EXPECT_EQ(emu_read_file(work + "/number1602.data"), "42\n");
     const std::string host = std::string("tavi@") + TAVI_HOST_IP + ":tavion/";
-    EXPECT_EQ(read_file(work + "/scp.log"),
+    EXPECT_EQ(emu_read_file(work + "/scp.log"),
               "number1602.data " + host + "\n" + host + "info.data ./\n");
-    EXPECT_EQ(count_of(r.output, "input number 0-9:  "), 2u);
+    EXPECT_EQ(emu_count_of(r.output, "input number 0-9:  "), 2u);
 }
 
 }  // namespace

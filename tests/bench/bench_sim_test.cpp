@@ -20,22 +20,6 @@ namespace {
 
 constexpr int SIM_LIMIT_MS = 60000;
 
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos;
-         at = text.find(what, at + what.size())) {
-        ++n;
-    }
-    return n;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Expects each piece in order, each after the end of the one before.
 void expect_in_order(const std::string& text, const std::vector<std::string>& pieces) {
     std::size_t at = 0;
@@ -63,7 +47,7 @@ class BenchSim : public ::testing::Test {
         char tmpl[] = "/tmp/bench_sim_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         run_dir = tmpl;
-        setenv("TAVI_BUILD_DIR", TAVI_TEST_BUILD_DIR, 1);
+        setenv("TAVI_BUILD_DIR", TAVI_BUILD_DIR, 1);
     }
     void TearDown() override {
         if (!HasFailure()) {
@@ -76,7 +60,7 @@ class BenchSim : public ::testing::Test {
 
     std::vector<std::string> argv(const std::vector<std::string>& sim_args,
                                   const std::vector<std::string>& command) {
-        std::vector<std::string> a{"/bin/bash", std::string(TAVI_TEST_ROOT) + "/scripts/sim",
+        std::vector<std::string> a{"/bin/bash", std::string(TAVI_ROOT) + "/scripts/sim",
                                    "--run-dir", run_dir};
         a.insert(a.end(), sim_args.begin(), sim_args.end());
         a.push_back("--");
@@ -93,7 +77,7 @@ class BenchSim : public ::testing::Test {
 
     std::map<std::string, std::string> summary() {
         std::map<std::string, std::string> m;
-        std::istringstream in(read_file(run_dir + "/summary.txt"));
+        std::istringstream in(emu_read_file(run_dir + "/summary.txt"));
         std::string line;
         while (std::getline(in, line)) {
             const std::size_t eq = line.find('=');
@@ -120,9 +104,7 @@ class BenchSim : public ::testing::Test {
         EXPECT_EQ(m.at("motor_right"), "0");
     }
 
-    std::string world(const char* name) {
-        return std::string(TAVI_TEST_ROOT) + "/sim/worlds/" + name;
-    }
+    std::string world(const char* name) { return std::string(TAVI_ROOT) + "/sim/worlds/" + name; }
 
     std::string run_dir;
 };
@@ -160,8 +142,8 @@ TEST_F(BenchSim, DriveConsoleTranscriptAndFinalPose) {
                      "speed_l=",
                      "sum_diff_l_r=",
                      prompt + "\nend of input: motors stopped, program ends\n"});
-    EXPECT_EQ(count_of(r.output, "sum_diff_l_r="), 3u);
-    EXPECT_EQ(count_of(r.output, prompt), 4u);
+    EXPECT_EQ(emu_count_of(r.output, "sum_diff_l_r="), 3u);
+    EXPECT_EQ(emu_count_of(r.output, prompt), 4u);
     // 100 cm east, then two right turns of 90 degrees on the spot.
     const auto m = summary();
     expect_motors_stopped(m);
@@ -190,7 +172,7 @@ TEST_F(BenchSim, VelCtrlRunHaltsAndAveragesNearTheReference) {
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(count_of(r.output, "left_speed="), 201u);
+    EXPECT_EQ(emu_count_of(r.output, "left_speed="), 201u);
     // drivehalt's own line comes between the samples and the statistics.
     expect_in_order(r.output, {"left_speed=", "Program stopped\n", "mean_left="});
     const std::size_t at = r.output.find("mean_left=");
@@ -208,10 +190,11 @@ TEST_F(BenchSim, VelCtrlRunHaltsAndAveragesNearTheReference) {
 TEST_F(BenchSim, UssShowsTheWorldsRanges) {
     emu_child child = emu_spawn_program(argv({"--world", world("wall_bay.world")}, {"uss"}), "");
     // Two complete lines, a second apart; bounded by the total wait.
-    for (int waited = 0; count_of(child.output, "    \n") < 2 && waited < 20000; waited += 100) {
+    for (int waited = 0; emu_count_of(child.output, "    \n") < 2 && waited < 20000;
+         waited += 100) {
         emu_child_wait_output(&child, "\n\n", 100);
     }
-    ASSERT_GE(count_of(child.output, "    \n"), 2u) << child.output;
+    ASSERT_GE(emu_count_of(child.output, "    \n"), 2u) << child.output;
     kill(child.pid, SIGTERM);
     emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
     ASSERT_FALSE(r.timed_out);
@@ -221,7 +204,7 @@ TEST_F(BenchSim, UssShowsTheWorldsRanges) {
     const int ch2 = static_cast<int>(number(m, "uss2_reading")) + 20;
     char line[64];
     snprintf(line, sizeof line, "uss[1]=%3d    uss[2]=%3d    \n", ch1, ch2);
-    EXPECT_GE(count_of(r.output, line), 2u) << r.output;
+    EXPECT_GE(emu_count_of(r.output, line), 2u) << r.output;
     EXPECT_NE(r.output.find("Test_USS thread created!  \nuss[1]="), std::string::npos);
 }
 
@@ -248,7 +231,7 @@ TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
                             "トリミングエリアとして抽出されたエリアの数 = "),
               std::string::npos)
         << r.output;
-    EXPECT_EQ(count_of(r.output, "width_min="), 1u) << r.output;
+    EXPECT_EQ(emu_count_of(r.output, "width_min="), 1u) << r.output;
     EXPECT_NE(r.output.find("数字=" + m.at("board_ahead_digits") + "\nProgram stopped\n"),
               std::string::npos)
         << r.output;
@@ -272,7 +255,7 @@ TEST_F(BenchSim, NumberReadsBothDigitsFirstTime) {
     EXPECT_NE(r.output.find("数字認識テストプログラムスタート！\n数字認識ボードまでの距離[cm] = "),
               std::string::npos);
     EXPECT_NE(r.output.find(attempt), std::string::npos) << r.output;
-    EXPECT_EQ(count_of(r.output, "回目："), 1u);
+    EXPECT_EQ(emu_count_of(r.output, "回目："), 1u);
 }
 
 TEST_F(BenchSim, NumberGivesUpAfterTenFailedCaptures) {
@@ -287,7 +270,7 @@ TEST_F(BenchSim, NumberGivesUpAfterTenFailedCaptures) {
                   std::string::npos)
             << n;
     }
-    EXPECT_EQ(count_of(r.output, "回目："), 10u);
+    EXPECT_EQ(emu_count_of(r.output, "回目："), 10u);
     EXPECT_NE(r.output.find("10 回目：左数字=-1、右数字=-1\n数字認識に10回失敗しました。\n"),
               std::string::npos)
         << r.output;
@@ -304,9 +287,9 @@ TEST_F(BenchSim, CommSendsAndFetchesThroughTheHost) {
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(read_file(run_dir + "/number1602.data"), "42\n");
-    EXPECT_EQ(read_file(run_dir + "/host/tavion/number1602.data"), "42\n");
-    EXPECT_EQ(read_file(run_dir + "/info.data"), "route 3\n");
+    EXPECT_EQ(emu_read_file(run_dir + "/number1602.data"), "42\n");
+    EXPECT_EQ(emu_read_file(run_dir + "/host/tavion/number1602.data"), "42\n");
+    EXPECT_EQ(emu_read_file(run_dir + "/info.data"), "route 3\n");
 }
 
 TEST_F(BenchSim, IoShowsTheWorldsInputs) {

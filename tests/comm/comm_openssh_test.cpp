@@ -76,7 +76,7 @@ TEST(CommOpenSsh, SendFetchMissingFileAndHostDown) {
     char tmpl[] = "/tmp/comm_openssh_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
-    const std::string helper = std::string(TAVI_SOURCE_DIR) + "/tests/comm/openssh_host";
+    const std::string helper = std::string(TAVI_ROOT) + "/tests/comm/openssh_host";
     const int port = free_port();
     ASSERT_GT(port, 0);
 

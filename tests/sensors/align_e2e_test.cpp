@@ -64,8 +64,7 @@ sim_run run_alignment(const std::string& name, const std::vector<std::string>& s
     setenv("TAVI_BUILD_DIR", TAVI_BUILD_DIR, 1);
     std::string run_dir = std::string(TAVI_BUILD_DIR) + "/runs/" + name + "-" +
                           std::to_string(static_cast<long>(getpid()));
-    std::vector<std::string> argv = {std::string(TAVI_ROOT_DIR) + "/scripts/sim", "--run-dir",
-                                     run_dir};
+    std::vector<std::string> argv = {std::string(TAVI_ROOT) + "/scripts/sim", "--run-dir", run_dir};
     argv.insert(argv.end(), sim_options.begin(), sim_options.end());
     argv.push_back("--");
     argv.push_back(emu_bin_path("align_driver"));
@@ -77,8 +76,8 @@ sim_run run_alignment(const std::string& name, const std::vector<std::string>& s
     return run;
 }
 
-const std::string bay = std::string(TAVI_ROOT_DIR) + "/sim/worlds/wall_bay.world";
-const std::string open_floor = std::string(TAVI_ROOT_DIR) + "/sim/worlds/open.world";
+const std::string bay = std::string(TAVI_ROOT) + "/sim/worlds/wall_bay.world";
+const std::string open_floor = std::string(TAVI_ROOT) + "/sim/worlds/open.world";
 
 TEST(AlignEndToEnd, SquaresUpAtFiftyCentimetres) {
     sim_run run = run_alignment("align-bay", {"--world", bay}, 50);

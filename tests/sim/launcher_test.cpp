@@ -28,7 +28,7 @@ std::vector<std::string> launcher_argv(const std::string& run_dir,
                                   "-c",
                                   "export TAVI_BUILD_DIR=\"$0\"; exec \"$@\" 2>&1",
                                   TAVI_BUILD_DIR,
-                                  TAVI_SOURCE_DIR "/scripts/sim",
+                                  TAVI_ROOT "/scripts/sim",
                                   "--run-dir",
                                   run_dir};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -137,8 +137,8 @@ TEST_F(LauncherTest, DrivehaltStopFrameIsTheLastFrame) {
 
 TEST_F(LauncherTest, DriveModulesRunStraightAndTurnInTheSimulator) {
     auto r = launch(dir,
-                    {"--world", TAVI_SOURCE_DIR "/sim/worlds/open.world", "--", "tavi_drive_driver",
-                     "s", "20", "100"},
+                    {"--world", TAVI_ROOT "/sim/worlds/open.world", "--", "tavi_drive_driver", "s",
+                     "20", "100"},
                     60000);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.output;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 std::string sim_temp_dir() {
     char tmpl[] = "/tmp/tavi-simtest-XXXXXX";
@@ -45,12 +44,8 @@ std::map<std::string, std::string> sim_stop(sim_process* p, std::string* log) {
     EXPECT_FALSE(r.timed_out);
     EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
     auto s = sim_read_summary(p->dir + "/summary.txt");
-    if (log != nullptr) {
-        std::ifstream in(p->dir + "/log.csv");
-        std::stringstream text;
-        text << in.rdbuf();
-        *log = text.str();
-    }
+    if (log != nullptr)
+        *log = emu_read_file(p->dir + "/log.csv");
     std::string cmd = "rm -rf '" + p->dir + "'";
     if (system(cmd.c_str()) != 0)
         ADD_FAILURE() << "could not remove " << p->dir;

@@ -30,16 +30,21 @@ int open_node(const sim_process& p, const char* name, int flags = O_RDWR) {
     return open((p.dir + "/dev/" + name).c_str(), flags | O_NOCTTY);
 }
 
+void open_drive_nodes(const sim_process& p, int* enc, int* mot) {
+    *enc = open_node(p, "encoder_dev");
+    *mot = open_node(p, "motor_dev");
+    ASSERT_GE(*enc, 0);
+    ASSERT_GE(*mot, 0);
+}
+
 double ms_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
 }
 
 TEST(SimDevices, EncoderAndMotorFramesDriveTheRobot) {
     sim_process p = sim_start({});
-    int enc = open_node(p, "encoder_dev");
-    int mot = open_node(p, "motor_dev");
-    ASSERT_GE(enc, 0);
-    ASSERT_GE(mot, 0);
+    int enc = -1, mot = -1;
+    ASSERT_NO_FATAL_FAILURE(open_drive_nodes(p, &enc, &mot));
     ASSERT_TRUE(emu_write_bytes(enc, {0x55}, 1000));
     EXPECT_EQ(emu_read_bytes(enc, 2, 1000), (bytes{0, 0}));
     // 30 units above each dead band, forward on both wheels.
@@ -76,10 +81,8 @@ TEST(SimDevices, EncoderAndMotorFramesDriveTheRobot) {
 // the 8-bit reply wraps as the real board's would, and the log says so.
 TEST(SimDevices, EncoderReplyWrapsAfterALongGapAndIsLogged) {
     sim_process p = sim_start({});
-    int enc = open_node(p, "encoder_dev");
-    int mot = open_node(p, "motor_dev");
-    ASSERT_GE(enc, 0);
-    ASSERT_GE(mot, 0);
+    int enc = -1, mot = -1;
+    ASSERT_NO_FATAL_FAILURE(open_drive_nodes(p, &enc, &mot));
     ASSERT_TRUE(emu_write_bytes(enc, {0}, 1000));
     ASSERT_EQ(emu_read_bytes(enc, 2, 1000).size(), 2u);
     // Full command forward on both wheels (sign bit clear, 127).

@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -363,14 +365,7 @@ emu_child_result emu_child_finish(emu_child* child, int timeout_ms) {
 }
 
 bool emu_child_wait_count(emu_child* child, const std::string& text, int count, int timeout_ms) {
-    auto occurrences = [&] {
-        int n = 0;
-        for (std::size_t at = child->output.find(text); at != std::string::npos && n < count;
-             at = child->output.find(text, at + text.size())) {
-            ++n;
-        }
-        return n;
-    };
+    auto occurrences = [&] { return static_cast<int>(emu_count_of(child->output, text)); };
     auto deadline = after_ms(timeout_ms);
     while (occurrences() < count) {
         if (remaining_ms(deadline) == 0 || !collect(child, std::min(remaining_ms(deadline), 10))) {
@@ -396,6 +391,22 @@ emu_child_result emu_run_program(const std::vector<std::string>& argv, int timeo
     return emu_child_finish(&child, timeout_ms);
 }
 
+std::size_t emu_count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + what.size())) {
+        ++n;
+    }
+    return n;
+}
+
+std::string emu_read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 std::string emu_bin_path(const char* program) {
-    return std::string(TAVI_TEST_BIN_DIR) + "/" + program;
+    return std::string(TAVI_BUILD_DIR "/bin/") + program;
 }

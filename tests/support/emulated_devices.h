@@ -108,5 +108,10 @@ emu_child_result emu_run_program(const std::vector<std::string>& argv, int timeo
                                  const std::string& stdin_text = "",
                                  const std::string& workdir = "");
 
+// How often `what` occurs in `text`, counting from the end of each find.
+std::size_t emu_count_of(const std::string& text, const std::string& what);
+// A file's whole content, byte for byte ("" when it cannot be read).
+std::string emu_read_file(const std::string& path);
+
 // Path of a program built into the build tree's bin folder.
 std::string emu_bin_path(const char* program);

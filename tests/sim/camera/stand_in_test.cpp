@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,15 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSimBin = TAVI_SIM_BIN_DIR;
+const std::string kSimBin = TAVI_BUILD_DIR "/sim-bin";
 constexpr int kRunTimeoutMs = 20000;
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void write_file(const fs::path& p, const std::string& text) {
     std::ofstream out(p, std::ios::binary);
@@ -226,7 +218,7 @@ struct CopyStandIn : ::testing::Test {
     }
     fs::path home() const { return dir.path / "host"; }
     fs::path work() const { return dir.path / "robot"; }
-    std::string log() const { return slurp(dir.path / "scp.log"); }
+    std::string log() const { return emu_read_file(dir.path / "scp.log"); }
     temp_dir dir;
     scoped_env home_env{"TAVI_SIM_HOST_DIR", (dir.path / "host").c_str()};
     scoped_env no_fault{"TAVI_SIM_SCP_FAIL", nullptr};
@@ -236,18 +228,18 @@ TEST_F(CopyStandIn, SendsAndFetchesTheTwoForms) {
     write_file(work() / "number1602.data", "7\n");
     run_result r = run("scp", {"number1602.data", "tavi@192.168.0.10:tavion/"}, work());
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(slurp(home() / "tavion" / "number1602.data"), "7\n");
+    EXPECT_EQ(emu_read_file(home() / "tavion" / "number1602.data"), "7\n");
 
     // Sending again replaces the host's copy.
     write_file(work() / "number1602.data", "-12\n");
     r = run("scp", {"number1602.data", "tavi@192.168.0.10:tavion/"}, work());
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(slurp(home() / "tavion" / "number1602.data"), "-12\n");
+    EXPECT_EQ(emu_read_file(home() / "tavion" / "number1602.data"), "-12\n");
 
     write_file(home() / "tavion" / "info.data", "route 3\n");
     r = run("scp", {"tavi@10.0.0.1:tavion/info.data", "./"}, work());
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(slurp(work() / "info.data"), "route 3\n");
+    EXPECT_EQ(emu_read_file(work() / "info.data"), "route 3\n");
 
     const std::string l = log();
     EXPECT_NE(l.find(" 0 scp number1602.data tavi@192.168.0.10:tavion/ :"), std::string::npos) << l;

@@ -203,14 +203,6 @@ frame_gap longest_gap(const std::string& run_dir) {
     return gap;
 }
 
-int count_of(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 // The launcher execs the simulator, whose one child is the program.
 pid_t program_of(pid_t launcher) {
     std::ifstream children("/proc/" + std::to_string(launcher) + "/task/" +
@@ -281,8 +273,8 @@ class FaultMatrix : public ::testing::TestWithParam<fault_case> {
     // sent to it is what a signal to the launcher does.
     std::vector<std::string> launch_argv(const fault_case& c) const {
         std::string cmd = "exec env TAVI_BUILD_DIR=" + shell_quoted(TAVI_BUILD_DIR) + " " +
-                          shell_quoted(std::string(TAVI_ROOT_DIR) + "/scripts/sim") +
-                          " --run-dir " + shell_quoted(run_dir);
+                          shell_quoted(std::string(TAVI_ROOT) + "/scripts/sim") + " --run-dir " +
+                          shell_quoted(run_dir);
         for (const std::string& a : c.sim_args) {
             cmd += " " + shell_quoted(a);
         }
@@ -320,7 +312,7 @@ TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
             EXPECT_EQ(process_state(target), 'T') << "not suspended";
             // Whatever it printed before the stop, read now (the wait runs out).
             emu_child_wait_count(&child, c.last_line_has, 1 << 20, 100);
-            const int before = count_of(child.output, c.last_line_has);
+            const int before = static_cast<int>(emu_count_of(child.output, c.last_line_has));
             kill(target, SIGCONT);
             // It carries on: the move's lines flow again.
             EXPECT_TRUE(emu_child_wait_count(&child, c.last_line_has, before + 5, 5000))
@@ -404,7 +396,7 @@ TEST_P(FaultMatrix, ProgramSaysWhatHappenedAndLeavesTheWheelsStopped) {
     }
 }
 
-const std::string root = TAVI_ROOT_DIR;
+const std::string root = TAVI_ROOT;
 const std::vector<std::string> open_floor = {"--world", root + "/sim/worlds/open.world"};
 const std::vector<std::string> wall_bay = {"--world", root + "/sim/worlds/wall_bay.world"};
 const std::vector<std::string> demo = {"--world", root + "/sim/worlds/demo.world"};

@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::string root = TAVI_ROOT_DIR;
+const std::string root = TAVI_ROOT;
 
 struct course_board {
     std::string digits;
