@@ -14,6 +14,7 @@
 
 #include "sim/record.h"
 #include "sim/ultrasonic.h"
+#include "sim/uss_line.h"
 #include "sim/wire.h"
 
 namespace {
@@ -30,16 +31,6 @@ struct pty_node {
     std::string link;
 };
 pty_node nodes[kNodes];
-
-// One reply byte of the ultrasonic board waiting for its time on the line.
-struct uss_byte {
-    double due;  // s since t0
-    uint8_t value;
-};
-constexpr int kUssQueue = 64;
-uss_byte uss_queue[kUssQueue];
-int uss_head = 0, uss_count = 0;
-double uss_line_free = 0;  // when the board has finished its previous reply
 
 constexpr int kIoLow = 24, kIoHigh = 48;  // bytes queued on io_dev
 constexpr double kMotorPendingS = 0.020;
@@ -164,66 +155,17 @@ void refill_io(const sim_world& w) {
     write_all(nodes[kIo].master, block, static_cast<size_t>(n));
 }
 
-void queue_uss_byte(double due, uint8_t v) {
-    if (uss_count == kUssQueue)
-        return;  // a flood of requests: the board drops them
-    uss_queue[(uss_head + uss_count) % kUssQueue] = uss_byte{due, v};
-    ++uss_count;
-}
-
 void serve_uss_requests(const sim_world& w, sim_shared* s) {
     uint8_t req[32];
     ssize_t n = read(nodes[kUss].master, req, sizeof req);
-    for (ssize_t i = 0; i < n; ++i) {
-        double now = state_now(*s);
-        int ch = req[i];
-        char detail[128];
-        if (ch < 1 || ch > 4) {
-            std::snprintf(detail, sizeof detail, "ignored byte %02X", req[i]);
-            record_event(*s, "uss", detail);
-            continue;
-        }
-        s->uss_queries.fetch_add(1, std::memory_order_relaxed);
-        uint8_t present[kWorldMaxBoards];
-        state_present(*s, present);
-        const sim_pose robot = state_pose(*s);
-        sim_uss_sample u = ultrasonic_measure(w, present, robot, ch);
-        uint8_t reply[2];
-        wire_uss_reply(u.echo, u.range, reply);
-        if (w.uss_silent) {
-            std::snprintf(detail, sizeof detail, "ch %d range %.1f silent", ch,
-                          u.echo ? u.range : -1.0);
-            record_event(*s, "uss", detail);
-            continue;
-        }
-        double latency = w.uss_late_ms > 0 ? w.uss_late_ms : wire_uss_latency_ms(u.echo, u.range);
-        double start = std::max(now, uss_line_free);
-        double first = start + latency / 1000.0;
-        double second = first + kWireUssByteMs / 1000.0;
-        queue_uss_byte(first, reply[0]);
-        queue_uss_byte(second, reply[1]);
-        uss_line_free = second;
-        // The truth behind the reading: how far off square the sensor's axis
-        // meets the surface ahead and the perpendicular distance to it.
-        const sim_uss_mount& m = w.uss[ch - 1];
-        sim_pose at = physics_mount_pose(robot, m.forward, m.left, m.angle);
-        double off = 0, perp = -1;
-        if (!world_off_square(w, present, at.x, at.y, at.heading, &off, &perp))
-            off = 0;
-        std::snprintf(detail, sizeof detail,
-                      "ch %d range %.1f reply %02X %02X after %.1f ms off_square %.2f perp %.1f",
-                      ch, u.echo ? u.range : -1.0, reply[0], reply[1], (first - now) * 1000.0, off,
-                      perp);
-        record_event(*s, "uss", detail);
-    }
+    for (ssize_t i = 0; i < n; ++i)
+        uss_line_request(w, s, req[i]);
 }
 
 void send_due_uss(double now) {
-    while (uss_count > 0 && uss_queue[uss_head].due <= now) {
-        write_all(nodes[kUss].master, &uss_queue[uss_head].value, 1);
-        uss_head = (uss_head + 1) % kUssQueue;
-        --uss_count;
-    }
+    uint8_t value = 0;
+    while (uss_line_pop_due(now, &value))
+        write_all(nodes[kUss].master, &value, 1);
 }
 
 }  // namespace
@@ -247,8 +189,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
     int64_t prev_l = s->count_left.load(), prev_r = s->count_right.load();
     sim_motor_framer framer{};
     double pending_since = 0;
-    uss_head = uss_count = 0;
-    uss_line_free = 0;
+    uss_line_reset();
     refill_io(w);
     while (!s->stop.load(std::memory_order_relaxed)) {
         pollfd fds[3] = {{nodes[kEncoder].master, POLLIN, 0},
@@ -258,8 +199,9 @@ void devices_run(const sim_world& w, sim_shared* s) {
         // Wake for the next reply byte, else often enough to top up io_dev
         // and notice the stop flag.
         double wait = 0.002;
-        if (uss_count > 0)
-            wait = std::min(wait, std::max(0.0, uss_queue[uss_head].due - now));
+        double due = 0;
+        if (uss_line_next_due(&due))
+            wait = std::min(wait, std::max(0.0, due - now));
         timespec ts{0, static_cast<long>(wait * 1e9)};
         int rc = ppoll(fds, 3, &ts, nullptr);
         if (rc > 0) {

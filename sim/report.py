@@ -16,99 +16,18 @@ speeds, decoded motor commands and heading over time, moves marked.
 The program's targets come from its transcript only; every measured figure
 comes from the log.
 """
-import csv
 import math
 import os
-import re
 import sys
 
-FULL = 127
+# The helper modules sit beside this file; no byte-code files are left in the
+# source tree.
+sys.dont_write_bytecode = True
+from report_log import (FULL, KINDS, read_log, read_transcript, split_moves,  # noqa: E402
+                        state_at, unwrap)
+from report_plot import plot  # noqa: E402
+
 TRACK = 28.8  # cm between the wheels
-KINDS = {0: "straight", 1: "rotation", 2: "arc", 3: "fast straight"}
-
-
-def read_log(path):
-    states, frames, uss = [], [], []
-    with open(path, newline="", encoding="utf-8") as f:
-        for row in csv.DictReader(f):
-            t = float(row["time"])
-            if row["event"] == "state":
-                states.append((t, float(row["x"]), float(row["y"]), float(row["heading"]),
-                               float(row["v_left"]), float(row["v_right"])))
-            elif row["event"] == "motor":
-                frames.append((t, int(row["cmd_left"]), int(row["cmd_right"])))
-            elif row["event"] == "uss":
-                m = re.match(r"ch ([12]) range \S+ reply .* off_square (\S+) perp (\S+)",
-                             row["detail"])
-                if m:
-                    uss.append((t, int(m.group(1)), float(m.group(2)), float(m.group(3))))
-    return states, frames, uss
-
-
-def unwrap(states):
-    """Headings without the jump at +-180 degrees."""
-    out, prev, total = [], None, 0.0
-    for s in states:
-        if prev is not None:
-            total += math.remainder(s[3] - prev, 360.0)
-        else:
-            total = s[3]
-        prev = s[3]
-        out.append(total)
-    return out
-
-
-def split_moves(frames):
-    """Runs of motor frames that drive a wheel; a stop frame ends a move."""
-    moves, start = [], None
-    for i, (_, left, right) in enumerate(frames):
-        if (left, right) != (0, 0):
-            if start is None:
-                start = i
-        elif start is not None:
-            moves.append((start, i))
-            start = None
-    if start is not None:
-        moves.append((start, len(frames)))
-    return moves
-
-
-def read_transcript(path):
-    """The moves the program commanded and its squaring readings, in order."""
-    commanded, pairs = [], []
-    if not os.path.exists(path):
-        return None, None
-    with open(path, encoding="utf-8", errors="replace") as f:
-        lines = f.read().splitlines()
-    for i, line in enumerate(lines):
-        m = re.match(r"sequence_num=\d+\s+style=(-?\d+)\s+value=(-?\d+)", line)
-        if m and int(m.group(1)) in KINDS:
-            commanded.append((int(m.group(1)), float(m.group(2))))
-        m = re.match(r"ref_dist=(-?\d+)\s+cur_dist = (-?\d+)", line)
-        if m:
-            pairs.append(None)  # the distance phase's two readings
-            if int(m.group(2)) != 999:
-                commanded.append((0, float(int(m.group(2)) - int(m.group(1)))))
-        m = re.match(r"diff_uss=(-?\d+)\s+ref_angle=\s*(-?[\d.]+)", line)
-        if m:
-            commanded.append((1, float(m.group(2))))
-        m = re.match(r"uss_l=(-?\d+)\s+uss_r=\s*(-?\d+)", line)
-        if m:
-            rotated = i + 1 < len(lines) and lines[i + 1].startswith("diff_uss=")
-            pairs.append((int(m.group(1)), int(m.group(2)), not rotated))
-    return commanded, pairs
-
-
-def state_at(states, t):
-    """Index of the last state row at or before t (0 when none)."""
-    lo, hi = 0, len(states)
-    while lo < hi:
-        mid = (lo + hi) // 2
-        if states[mid][0] <= t:
-            lo = mid + 1
-        else:
-            hi = mid
-    return max(lo - 1, 0)
 
 
 def move_figures(states, heading, frames, moves, k):
@@ -191,41 +110,6 @@ def describe_squaring(n, claim, left, right):
             f"{right[3]:.1f} cm to the surface, {abs(off):.2f}° off square (turned {side})")
 
 
-def plot(run_dir, states, heading, frames, moves, kinds):
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    t = [s[0] for s in states]
-    fig, ax = plt.subplots(3, 1, sharex=True, figsize=(11, 7.5), dpi=90)
-    ax[0].plot(t, [s[4] for s in states], label="left", color="tab:blue", lw=1)
-    ax[0].plot(t, [s[5] for s in states], label="right", color="tab:red", lw=1)
-    ax[0].set_ylabel("true wheel speed (cm/s)")
-    ax[1].step([f[0] for f in frames], [f[1] for f in frames], where="post", label="left",
-               color="tab:blue", lw=1)
-    ax[1].step([f[0] for f in frames], [f[2] for f in frames], where="post", label="right",
-               color="tab:red", lw=1)
-    ax[1].axhline(FULL, color="grey", lw=0.6, ls=":")
-    ax[1].axhline(-FULL, color="grey", lw=0.6, ls=":")
-    ax[1].set_ylabel("motor command")
-    ax[2].plot(t, heading, color="black", lw=1)
-    ax[2].set_ylabel("heading (°)")
-    ax[2].set_xlabel("time (s)")
-    for n, ((a, b), kind) in enumerate(zip(moves, kinds), start=1):
-        start, end = frames[a][0], frames[b - 1][0]
-        for axis in ax:
-            axis.axvspan(start, end, color="tab:green" if n % 2 else "tab:olive", alpha=0.08)
-        # Short moves sit close together: alternate the label heights.
-        ax[0].annotate(f"{n} {KINDS[kind]}", (start, 1.0 if n % 2 else 0.92),
-                       xycoords=("data", "axes fraction"), fontsize=7, va="top")
-    ax[0].legend(loc="upper right", fontsize=8)
-    ax[1].legend(loc="upper right", fontsize=8)
-    for axis in ax:
-        axis.grid(True, lw=0.3)
-    fig.suptitle(os.path.basename(os.path.abspath(run_dir)), fontsize=9)
-    fig.tight_layout()
-    fig.savefig(os.path.join(run_dir, "plot.png"))
-    plt.close(fig)
 
 
 def main():

@@ -26,13 +26,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "tools/inspect_draw.h"
 #include "vision/binarization.h"
 #include "vision/labelling.h"
 #include "vision/number_detect.h"
 
 namespace {
-
-const cv::Scalar kHit(0, 170, 0), kMiss(0, 0, 230), kText(30, 30, 30);
 
 int usage() {
     std::fprintf(stderr, "usage: tavi-inspect FRAME DISTANCE [--digits N] [-o OUT.png]\n");
@@ -67,75 +66,6 @@ struct quiet_stdout {
     }
     int saved = -1;
 };
-
-void text(cv::Mat& img, const std::string& s, cv::Point at, double size = 0.45,
-          cv::Scalar colour = kText) {
-    cv::putText(img, s, at, cv::FONT_HERSHEY_SIMPLEX, size, colour, 1, cv::LINE_AA);
-}
-
-// One probe as the classifier lays it: pixels from (x0, y0) stepping by
-// (dx, dy), n of them; where it first meets ink, or -1.
-struct probe {
-    const char* name;
-    int x0, y0, dx, dy, n;
-    int hit = -1;
-};
-
-// The crop enlarged, with the probes drawn, and the pattern under it.
-cv::Mat candidate_panel(const cv::Mat& crop, int index, const candidate_rect& box, int result) {
-    const int w = crop.cols, h = crop.rows;
-    const int r1 = h / 4, r3 = (3 * h) / 4, cm = w / 2, half = w / 2;
-    // In the classifier's table order: top, upper-right, lower-right, bottom,
-    // lower-left, upper-left, middle.
-    std::vector<probe> probes = {
-        {"top", cm, 0, 0, 1, r1},
-        {"upper-right", w - 1, r1, -1, 0, half},
-        {"lower-right", w - 1, r3, -1, 0, half},
-        {"bottom", cm, h - 1, 0, -1, h / 4},
-        {"lower-left", 0, r3, 1, 0, half},
-        {"upper-left", 0, r1, 1, 0, half},
-        {"middle", cm, r1, 0, 1, r3 - r1},
-    };
-    std::string pattern;
-    for (probe& p : probes) {
-        for (int i = 0; i < p.n && p.hit < 0; ++i)
-            if (crop.at<uint8_t>(p.y0 + i * p.dy, p.x0 + i * p.dx) == 255)
-                p.hit = i;
-        pattern += p.hit >= 0 ? '1' : '0';
-    }
-    const bool hole = h > 0 && w > 0 && crop.at<uint8_t>(r3, cm) == 255;
-
-    const double k = std::max(1.0, std::min(200.0 / h, 160.0 / std::max(w, 1)));
-    cv::Mat big, panel(static_cast<int>(h * k) + 80, std::max(static_cast<int>(w * k), 190) + 20,
-                       CV_8UC3, cv::Scalar(255, 255, 255));
-    cv::resize(crop, big, cv::Size(), k, k, cv::INTER_NEAREST);
-    cv::cvtColor(255 - big, big, cv::COLOR_GRAY2BGR);  // ink dark on light
-    big.copyTo(panel(cv::Rect(10, 10, big.cols, big.rows)));
-    auto at = [&](int x, int y) {
-        return cv::Point(10 + static_cast<int>((x + 0.5) * k),
-                         10 + static_cast<int>((y + 0.5) * k));
-    };
-    for (const probe& p : probes) {
-        if (p.n <= 0)
-            continue;
-        const int last = p.hit >= 0 ? p.hit : p.n - 1;
-        cv::line(panel, at(p.x0, p.y0), at(p.x0 + last * p.dx, p.y0 + last * p.dy),
-                 p.hit >= 0 ? kHit : kMiss, 2);
-        if (p.hit >= 0)
-            cv::circle(panel, at(p.x0 + p.hit * p.dx, p.y0 + p.hit * p.dy), 4, kHit, -1);
-    }
-    cv::rectangle(panel, at(cm, r3) - cv::Point(5, 5), at(cm, r3) + cv::Point(5, 5),
-                  hole ? kHit : kMiss, hole ? -1 : 2);
-    const int y = 10 + big.rows;
-    char line[128];
-    std::snprintf(line, sizeof line, "#%d at %d,%d  %dx%d", index, box.x1, box.y1, w, h);
-    text(panel, line, cv::Point(10, y + 18));
-    std::snprintf(line, sizeof line, "probes %s hole %d", pattern.c_str(), hole ? 1 : 0);
-    text(panel, line, cv::Point(10, y + 38));
-    std::snprintf(line, sizeof line, "number=%d", result);
-    text(panel, line, cv::Point(10, y + 62), 0.6, result >= 0 ? kHit : kMiss);
-    return panel;
-}
 
 }  // namespace
 
@@ -196,7 +126,7 @@ int main(int argc, char** argv) {
             if (crop.empty())
                 break;
             binarization(crop, crop_binary);
-            panels.push_back(candidate_panel(crop_binary, i, table[i], result));
+            panels.push_back(inspect_candidate_panel(crop_binary, i, table[i], result));
         }
     }
     std::error_code gone;
@@ -222,7 +152,8 @@ int main(int argc, char** argv) {
         const cv::Scalar colour = i < reading.examined ? kHit : cv::Scalar(200, 140, 0);
         cv::rectangle(shown, cv::Point(b.x1 * k, b.y1 * k), cv::Point(b.x2 * k, b.y2 * k), colour,
                       2);
-        text(shown, "#" + std::to_string(i), cv::Point(b.x1 * k + 3, b.y1 * k + 16), 0.55, colour);
+        inspect_text(shown, "#" + std::to_string(i), cv::Point(b.x1 * k + 3, b.y1 * k + 16), 0.55,
+                     colour);
     }
     const size_window win = labelling_window(distance);
     const cv::Point corner(shown.cols - 8, shown.rows - 8);
@@ -249,23 +180,24 @@ int main(int argc, char** argv) {
     std::snprintf(line, sizeof line, "%s  at %d cm, %d digit%s expected",
                   frame_path.substr(frame_path.rfind('/') + 1).c_str(), distance, digits,
                   digits == 1 ? "" : "s");
-    text(page, line, cv::Point(10, 20), 0.5);
+    inspect_text(page, line, cv::Point(10, 20), 0.5);
     std::snprintf(line, sizeof line,
                   "%zu contours (grey); size window %d-%d x %d-%d px (yellow, exclusive); "
                   "%d candidates, %d examined (green)",
                   contours.size(), win.width_min, win.width_max, win.height_min, win.height_max,
                   reading.candidates, reading.examined);
-    text(page, line, cv::Point(10, 42), 0.42);
+    inspect_text(page, line, cv::Point(10, 42), 0.42);
     if (digits == 1)
         std::snprintf(line, sizeof line, "digits stored: %d", stored[0]);
     else
         std::snprintf(line, sizeof line, "digits stored: left %d, right %d", stored[0], stored[1]);
-    text(page, rc == 0 ? line : "the chain could not process the frame", cv::Point(10, 66), 0.6,
-         rc == 0 && stored[0] >= 0 ? kHit : kMiss);
-    text(page,
-         "probes (table order): top, upper-right, lower-right, bottom, lower-left, upper-left, "
-         "middle; green met ink, red none; square: hole probe",
-         cv::Point(10, 84), 0.4);
+    inspect_text(page, rc == 0 ? line : "the chain could not process the frame", cv::Point(10, 66),
+                 0.6, rc == 0 && stored[0] >= 0 ? kHit : kMiss);
+    inspect_text(
+        page,
+        "probes (table order): top, upper-right, lower-right, bottom, lower-left, upper-left, "
+        "middle; green met ink, red none; square: hole probe",
+        cv::Point(10, 84), 0.4);
     shown.copyTo(page(cv::Rect(0, header, shown.cols, shown.rows)));
     int x = 0, y = header + shown.rows + 10;
     row_h = 0;

@@ -5,6 +5,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "sim/camera/glyph.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -18,57 +20,10 @@ constexpr double kBoardFace = 228.0;
 constexpr double kBoardBack = 135.0;
 constexpr double kInk = 32.0;
 
-// Glyph proportions, as fractions of the digit cell. Vertical strokes are 12
-// of 55 pixels wide and bars 12 of 98 pixels high at the nominal size, so the
-// quarter-height probe rows cross the side strokes well clear of the bars, the
-// centre column meets each bar, and the counters stay narrower than the
-// smallest box the labelling accepts.
-constexpr double kStrokeWidth = 0.22;  // of the cell width
-constexpr double kBarHeight = 0.12;    // of the cell height
-// The 1 is a solid bar: every probe meets ink, which is what tells it from an
-// 8. It stays wider than two thirds of a digit, so the labelling's size window
-// still takes it as a candidate.
-constexpr double kOneWidth = 0.8;
-// Blank between two digits, of the cell width: wide enough that the blur and
-// the threshold never bridge the two figures into one contour.
-constexpr double kDigitGap = 0.4;
-
 // Closest a drawn point may come to the camera plane, cm.
 constexpr double kNearPlane = 1.0;
 // Sub-pixel bits for the polygon fill.
 constexpr int kShift = 4;
-
-enum : unsigned {
-    SEG_TOP = 1u << 0,
-    SEG_UPPER_LEFT = 1u << 1,
-    SEG_UPPER_RIGHT = 1u << 2,
-    SEG_MIDDLE = 1u << 3,
-    SEG_LOWER_LEFT = 1u << 4,
-    SEG_LOWER_RIGHT = 1u << 5,
-    SEG_BOTTOM = 1u << 6,
-    SEG_SOLID_BAR = 1u << 7,
-};
-
-// 7 with its upper-left stroke, 6 and 9 with both bars, 1 as the solid bar.
-constexpr unsigned kGlyphs[10] = {
-    SEG_TOP | SEG_UPPER_LEFT | SEG_UPPER_RIGHT | SEG_LOWER_LEFT | SEG_LOWER_RIGHT | SEG_BOTTOM,
-    SEG_SOLID_BAR,
-    SEG_TOP | SEG_UPPER_RIGHT | SEG_MIDDLE | SEG_LOWER_LEFT | SEG_BOTTOM,
-    SEG_TOP | SEG_UPPER_RIGHT | SEG_MIDDLE | SEG_LOWER_RIGHT | SEG_BOTTOM,
-    SEG_UPPER_LEFT | SEG_UPPER_RIGHT | SEG_MIDDLE | SEG_LOWER_RIGHT,
-    SEG_TOP | SEG_UPPER_LEFT | SEG_MIDDLE | SEG_LOWER_RIGHT | SEG_BOTTOM,
-    SEG_TOP | SEG_UPPER_LEFT | SEG_MIDDLE | SEG_LOWER_LEFT | SEG_LOWER_RIGHT | SEG_BOTTOM,
-    SEG_TOP | SEG_UPPER_LEFT | SEG_UPPER_RIGHT | SEG_LOWER_RIGHT,
-    SEG_TOP | SEG_UPPER_LEFT | SEG_UPPER_RIGHT | SEG_MIDDLE | SEG_LOWER_LEFT | SEG_LOWER_RIGHT |
-        SEG_BOTTOM,
-    SEG_TOP | SEG_UPPER_LEFT | SEG_UPPER_RIGHT | SEG_MIDDLE | SEG_LOWER_RIGHT | SEG_BOTTOM,
-};
-
-// A rectangle on a board face: s across the face (to the viewer's right), z up,
-// both cm from the face centre.
-struct face_rect {
-    double s0, s1, z0, z1;
-};
 
 // A point in camera coordinates: forward along the axis, left of it, up.
 struct cam_point {
@@ -142,44 +97,6 @@ void fill_face_rect(cv::Mat& img, const view& v, const camera_board& b, const fa
     cv::fillPoly(img, poly, counts, 1, cv::Scalar(grey, grey, grey), cv::LINE_8, kShift);
 }
 
-// The glyph rectangles of one digit whose cell has its top-left corner at
-// (left, top) on the face.
-int glyph_rects(int digit, double left, double top, face_rect* out) {
-    const double w = kCameraDigitWidth;
-    const double h = kCameraDigitHeight;
-    const double sw = kStrokeWidth * w;
-    const double bh = kBarHeight * h;
-    const double mid = h / 2.0;
-    const unsigned segs = kGlyphs[digit];
-    int n = 0;
-    // y measured downwards from the cell's top edge; z = top - y.
-    auto add = [&](double x0, double x1, double y0, double y1) {
-        out[n++] = face_rect{left + x0, left + x1, top - y1, top - y0};
-    };
-    if (segs & SEG_SOLID_BAR) {
-        const double bw = kOneWidth * w;
-        add((w - bw) / 2.0, (w + bw) / 2.0, 0.0, h);
-        return n;
-    }
-    // Bars run the full cell width and strokes reach into the bars, so the
-    // segments overlap at every joint and each figure is one connected blob.
-    if (segs & SEG_TOP)
-        add(0.0, w, 0.0, bh);
-    if (segs & SEG_MIDDLE)
-        add(0.0, w, mid - bh / 2.0, mid + bh / 2.0);
-    if (segs & SEG_BOTTOM)
-        add(0.0, w, h - bh, h);
-    if (segs & SEG_UPPER_LEFT)
-        add(0.0, sw, 0.0, mid + bh / 2.0);
-    if (segs & SEG_UPPER_RIGHT)
-        add(w - sw, w, 0.0, mid + bh / 2.0);
-    if (segs & SEG_LOWER_LEFT)
-        add(0.0, sw, mid - bh / 2.0, h);
-    if (segs & SEG_LOWER_RIGHT)
-        add(w - sw, w, mid - bh / 2.0, h);
-    return n;
-}
-
 void draw_board(cv::Mat& img, const view& v, const camera_board& b) {
     const double phi = b.facing_deg * kPi / 180.0;
     const double nx = std::cos(phi);
@@ -198,8 +115,9 @@ void draw_board(cv::Mat& img, const view& v, const camera_board& b) {
     }
     if (count == 0)
         return;
-    const double pitch = kCameraDigitWidth * (1.0 + kDigitGap);
-    const double total = count * kCameraDigitWidth + (count - 1) * kDigitGap * kCameraDigitWidth;
+    const double pitch = kCameraDigitWidth * (1.0 + kGlyphDigitGap);
+    const double total =
+        count * kCameraDigitWidth + (count - 1) * kGlyphDigitGap * kCameraDigitWidth;
     double left = -total / 2.0;
     for (char c : b.digits) {
         if (c < '0' || c > '9')

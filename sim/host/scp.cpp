@@ -38,15 +38,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/host/remote.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kAccount = "tavi";
-
-struct remote_spec {
-    std::string user, host, path;
-};
 
 std::string g_args;     // the command line as called, for the log
 std::string g_outcome;  // what happened, for the log
@@ -55,93 +51,6 @@ int refuse(const std::string& message) {
     std::fprintf(stderr, "scp: %s\n", message.c_str());
     g_outcome = message;
     return 1;
-}
-
-bool is_ipv4(const std::string& s) {
-    int parts = 0;
-    size_t i = 0;
-    while (i <= s.size()) {
-        size_t j = i;
-        int value = 0;
-        while (j < s.size() && s[j] >= '0' && s[j] <= '9' && j - i < 3) {
-            value = value * 10 + (s[j] - '0');
-            ++j;
-        }
-        if (j == i || value > 255)
-            return false;
-        ++parts;
-        if (j == s.size())
-            return parts == 4;
-        if (s[j] != '.')
-            return false;
-        i = j + 1;
-    }
-    return false;
-}
-
-// "user@host:path" -> parts; false when the argument names no remote file.
-// A colon after a slash belongs to a local path, as with the real command.
-bool split_remote(const std::string& arg, remote_spec* out) {
-    const size_t colon = arg.find(':');
-    if (colon == std::string::npos || arg.find('/') < colon)
-        return false;
-    const std::string login = arg.substr(0, colon);
-    const size_t at = login.find('@');
-    out->user = at == std::string::npos ? std::string() : login.substr(0, at);
-    out->host = at == std::string::npos ? login : login.substr(at + 1);
-    out->path = arg.substr(colon + 1);
-    return true;
-}
-
-// The remote path must stay below the host directory: relative, no "..".
-bool safe_relative(const std::string& path) {
-    if (path.empty() || path[0] == '/')
-        return false;
-    size_t i = 0;
-    while (i <= path.size()) {
-        size_t j = path.find('/', i);
-        if (j == std::string::npos)
-            j = path.size();
-        if (path.compare(i, j - i, "..") == 0 && j - i == 2)
-            return false;
-        i = j + 1;
-    }
-    return true;
-}
-
-// True when p (which exists) resolves to a place inside root.
-bool inside(const fs::path& root, const fs::path& p) {
-    std::error_code ec;
-    const fs::path r = fs::canonical(root, ec);
-    if (ec)
-        return false;
-    const fs::path c = fs::canonical(p, ec);
-    if (ec)
-        return false;
-    auto ri = r.begin();
-    auto ci = c.begin();
-    for (; ri != r.end(); ++ri, ++ci) {
-        if (ci == c.end() || *ri != *ci)
-            return false;
-    }
-    return true;
-}
-
-bool check_remote(const remote_spec& r, std::string* why) {
-    if (r.user != kAccount) {
-        *why = "permission denied for account '" + (r.user.empty() ? "(none)" : r.user) +
-               "': the host takes only " + kAccount;
-        return false;
-    }
-    if (!is_ipv4(r.host)) {
-        *why = "'" + r.host + "' is not a dotted IPv4 address";
-        return false;
-    }
-    if (!safe_relative(r.path)) {
-        *why = "'" + r.path + "': only paths below the home directory are served";
-        return false;
-    }
-    return true;
 }
 
 // Copies src to dst through a temporary name beside dst.
@@ -200,7 +109,7 @@ int put(const std::string& local, const remote_spec& r, const fs::path& home) {
     if (!is_regular(local))
         return refuse(local + ": No such file or not a regular file");
     const fs::path dir = home / r.path;
-    if (!is_dir(dir) || !inside(home, dir))
+    if (!is_dir(dir) || !remote_inside(home, dir))
         return refuse(r.path + ": No such directory on the host");
     std::string why;
     if (!copy_file(local, dir / fs::path(local).filename(), &why))
@@ -216,7 +125,7 @@ int get(const remote_spec& r, const std::string& target, const fs::path& home) {
     const std::string name = fs::path(r.path).filename().string();
     if (name.empty() || name == "." || name == "..")
         return refuse(r.path + ": not a file name");
-    if (!is_regular(src) || !inside(home, src))
+    if (!is_regular(src) || !remote_inside(home, src))
         return refuse(r.path + ": No such file or directory");
     std::string why;
     if (!copy_file(src, fs::path(".") / name, &why))
@@ -235,14 +144,14 @@ int run(int argc, char** argv, const fs::path& home) {
         return refuse("options and empty arguments are not served");
     }
     remote_spec ra, rb;
-    const bool a_remote = split_remote(a, &ra);
-    const bool b_remote = split_remote(b, &rb);
+    const bool a_remote = remote_split(a, &ra);
+    const bool b_remote = remote_split(b, &rb);
     if (a_remote == b_remote) {
         return refuse("exactly one of the two arguments must be on the host");
     }
     const remote_spec& r = a_remote ? ra : rb;
     std::string why;
-    if (!check_remote(r, &why))
+    if (!remote_check(r, &why))
         return refuse(why);
     if (fault_switched_on(home)) {
         // What a host that is down makes the real command print.

@@ -1,0 +1,17 @@
+// The processes tavi-sim starts: the command it runs as its child (and
+// whatever that leaves behind), and the report program after the run.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+#include "sim/options.h"
+#include "sim/state.h"
+
+// Runs the command, passing on signals meant for us; its exit code.
+int children_run_command(const sim_options& o, const sigset_t& sigs, const std::string& dev,
+                         const std::string& sock, const sim_shared& shared);
+// Runs `program RUNDIR` once the log, summary and map are written (the
+// run's report and plot); its failure is reported and changes nothing else.
+void children_run_report(const std::string& program, const std::string& dir);
