@@ -110,8 +110,6 @@ def describe_squaring(n, claim, left, right):
             f"{right[3]:.1f} cm to the surface, {abs(off):.2f}° off square (turned {side})")
 
 
-
-
 def main():
     if len(sys.argv) != 2:
         print("usage: sim/report.py RUN_DIR", file=sys.stderr)
