@@ -65,6 +65,26 @@ def guess_kind(fig):
     return 1 if abs(fig["turned_right"]) > 2 * max(fig["path"], 1.0) else 0
 
 
+def pair_targets(commanded, moves):
+    """The commanded moves, one per move the frames show, and a note; or None.
+
+    Moves pair in order only when the counts agree. They often do not: a move
+    with a 0 target can end before it drives a frame, and one move can follow
+    another without a stop frame between them, so the frames show the two as
+    one. No guess is made then (leaving out the 0 targets was tried, and
+    paired an arc with an arc and the straight after it); the note lists the
+    commanded targets for the reader to match against the true figures.
+    """
+    if commanded is None:
+        return None, ""
+    if len(commanded) == len(moves):
+        return commanded, ""
+    named = ", ".join(f"{KINDS[kind]} {target:g}{'°' if kind == 1 else ' cm'}"
+                      for kind, target in commanded)
+    return None, (f"(the transcript names {len(commanded)} moves: {named}; the motor frames "
+                  f"show {len(moves)}: targets not paired)")
+
+
 def describe_move(n, kind, target, fig):
     name = KINDS[kind]
     frames = f"{fig['full']} of {fig['frames']} motor frames at full command"
@@ -122,14 +142,13 @@ def main():
     heading = unwrap(states)
     moves = split_moves(frames)
     commanded, pairs = read_transcript(os.path.join(run_dir, "transcript.txt"))
-    paired = commanded is not None and len(commanded) == len(moves)
+    targets, note = pair_targets(commanded, moves)
     lines, kinds, swings, full = [], [], 0, 0
-    if commanded is not None and not paired:
-        lines.append(f"(the transcript names {len(commanded)} moves, the motor frames show "
-                     f"{len(moves)}: targets not paired)")
+    if note:
+        lines.append(note)
     for k in range(len(moves)):
         fig = move_figures(states, heading, frames, moves, k)
-        kind, target = commanded[k] if paired else (guess_kind(fig), None)
+        kind, target = targets[k] if targets else (guess_kind(fig), None)
         kinds.append(kind)
         lines.append(describe_move(k + 1, kind, target, fig))
         full += fig["full"]
