@@ -152,6 +152,14 @@ std::string summary_value(const patrol_run& run, const char* key) {
 }
 
 TEST(PatrolEndToEnd, DemonstrationReadsTheDigitOnTheFarWall) {
+#ifdef __SANITIZE_THREAD__
+    // Seen in CI: with every period stretched, the 80 cm/s first leg swung into
+    // a wall and drove there until the time-out. The route patrol below runs
+    // the same modules under ThreadSanitizer at its walking pace.
+    GTEST_SKIP() << "under ThreadSanitizer the control periods run several times slower than on "
+                    "the robot, and the demonstration's 80 cm/s legs can swing into a wall; the "
+                    "demonstration is checked in the plain, ASan and i386 builds";
+#endif
     const std::string world = root + "/sim/worlds/demo.world";
     const std::vector<course_board> boards = boards_of(world);
     ASSERT_FALSE(boards.empty());
