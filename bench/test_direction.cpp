@@ -19,7 +19,7 @@ bool test_direction_align(int* distance) {
     } else {
         printf("正体補正 失敗！");
     }
-    return true;
+    return test_input_drive_ok();
 }
 
 void test_direction() {
