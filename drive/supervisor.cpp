@@ -21,13 +21,16 @@ void judge_wheel(int32_t command, int32_t count, int32_t* still, int32_t* agains
     *against = along <= -DRIVE_AGAINST_COUNTS ? *against + 1 : 0;
 }
 
-// Names the side of a pair of per-wheel verdicts.
-supervisor_fault side(bool left, bool right, supervisor_fault l, supervisor_fault r,
-                      supervisor_fault both) {
-    if (left && right) {
+// Names the side of a verdict: both wheels when the other one has shown the
+// same pattern for at least half the time (a robot against a wall: the
+// right wheel's higher gains take it to a hard command a few periods before
+// the left), else the wheel that tripped.
+supervisor_fault side(int32_t left, int32_t right, int32_t periods, supervisor_fault l,
+                      supervisor_fault r, supervisor_fault both) {
+    if (left >= periods / 2 && right >= periods / 2) {
         return both;
     }
-    return left ? l : r;
+    return left >= periods ? l : r;
 }
 
 }  // namespace
@@ -44,17 +47,13 @@ supervisor_fault supervisor_step(supervisor_state* st, const supervisor_period& 
     }
     judge_wheel(p.command_l, p.count_l, &st->still_l, &st->against_l);
     judge_wheel(p.command_r, p.count_r, &st->still_r, &st->against_r);
-    const bool stall_l = st->still_l >= DRIVE_STALL_PERIODS;
-    const bool stall_r = st->still_r >= DRIVE_STALL_PERIODS;
-    if (stall_l || stall_r) {
-        return side(stall_l, stall_r, SUPERVISOR_STALL_LEFT, SUPERVISOR_STALL_RIGHT,
-                    SUPERVISOR_STALL_BOTH);
+    if (st->still_l >= DRIVE_STALL_PERIODS || st->still_r >= DRIVE_STALL_PERIODS) {
+        return side(st->still_l, st->still_r, DRIVE_STALL_PERIODS, SUPERVISOR_STALL_LEFT,
+                    SUPERVISOR_STALL_RIGHT, SUPERVISOR_STALL_BOTH);
     }
-    const bool against_l = st->against_l >= DRIVE_AGAINST_PERIODS;
-    const bool against_r = st->against_r >= DRIVE_AGAINST_PERIODS;
-    if (against_l || against_r) {
-        return side(against_l, against_r, SUPERVISOR_AGAINST_LEFT, SUPERVISOR_AGAINST_RIGHT,
-                    SUPERVISOR_AGAINST_BOTH);
+    if (st->against_l >= DRIVE_AGAINST_PERIODS || st->against_r >= DRIVE_AGAINST_PERIODS) {
+        return side(st->against_l, st->against_r, DRIVE_AGAINST_PERIODS, SUPERVISOR_AGAINST_LEFT,
+                    SUPERVISOR_AGAINST_RIGHT, SUPERVISOR_AGAINST_BOTH);
     }
     return SUPERVISOR_OK;
 }

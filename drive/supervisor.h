@@ -22,8 +22,8 @@ enum supervisor_fault : int32_t {
 
 // Consecutive periods of each suspicious pattern (all 0 at the start).
 struct supervisor_state {
-    int32_t stale;      // periods without fresh counts
-    int32_t still_l;    // hard command, no motion, left
+    int32_t stale;    // periods without fresh counts
+    int32_t still_l;  // hard command, no motion, left
     int32_t still_r;
     int32_t against_l;  // hard command, motion the other way, left
     int32_t against_r;
@@ -31,7 +31,7 @@ struct supervisor_state {
 
 // One speed-loop period as the supervisor sees it.
 struct supervisor_period {
-    int32_t count_l;    // this period's counts (forward positive)
+    int32_t count_l;  // this period's counts (forward positive)
     int32_t count_r;
     bool fresh;         // the counts come from a complete reply of this period
     bool regulating;    // the loop drives the wheels (a base reference is not 0)

@@ -31,6 +31,7 @@ const char* const silent = "ultrasonic board silent";
 const char* const late = "late replies (70 ms)";
 const char* const no_echo = "channel 1 without echo";
 const char* const no_image = "cannot load ./img/input.jpg: the capture left no complete image";
+const char* const drive_stopped = "the drive stopped on a fault: motors stopped, program ends";
 const std::string host_down =
     std::string("ssh: connect to host ") + TAVI_HOST_IP + " port 22: Connection refused";
 
@@ -79,6 +80,21 @@ const hardware_row rows[] = {
     {"NoImgDirNum", "./img/ missing", "benchtest dir_num", world("wall_bay"), "rmdir img && ", "50\n",
      {"正体補正 成功！uvccapture: capture failed: cannot write {dir}/img/input.jpg", "Capture fail!!", "数字=-1",
       "Program stopped"}, 0},
+
+    // The drive's own hardware, 3 s into a 300 cm run (1 s into the route's
+    // first move): the speed loop stops the wheels and names the fault, and
+    // the console or the patrol ends there, with a failure status.
+    {"EncoderSilentConsole", "encoder_dev falls silent mid-move", "benchtest", world("open", "encoder_silent=3"), "",
+     "s\n20\n300\n", {"drive fault: encoder_dev stopped answering, motors stopped", drive_stopped}, 1},
+    {"WheelsBlockedConsole", "both wheels blocked mid-move", "benchtest", world("open", "wheel_blocked=both,3"), "",
+     "s\n20\n300\n", {"drive fault: both wheels stalled, motors stopped", drive_stopped}, 1},
+    {"CounterDeadConsole", "left counter dead mid-move", "benchtest", world("open", "encoder_dead=left,3"), "",
+     "s\n20\n300\n", {"drive fault: left wheel stalled, motors stopped", drive_stopped}, 1},
+    {"MotorReversedConsole", "right motor leads swapped", "benchtest", world("open", "motor_reversed=right"), "",
+     "s\n20\n300\n", {"drive fault: right wheel turning against its command, motors stopped", drive_stopped}, 1},
+    {"WheelBlockedRoute", "right wheel blocked mid-move", "tavion_patrol", world("patrol_a", "wheel_blocked=right,1"), "",
+     "", {"sequence_num=1     style=0      value=348   ", "drive fault: right wheel stalled, motors stopped",
+          "patrol stopped at step 1: the drive stopped on a fault"}, 1},
 
     // The host: the stand-in scp refuses every copy while this is set.
     {"HostDownComm", "scp fails (host down)", "benchtest comm", world("open"), "TAVI_SIM_SCP_FAIL=1 ", "42\n",
