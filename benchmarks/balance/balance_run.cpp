@@ -23,6 +23,7 @@
 #include "drive/encoder.h"
 #include "drive/motor.h"
 #include "drive/run_ctrl.h"
+#include "drive/supervisor.h"
 #include "drive/vel_ctrl.h"
 #include "sim/physics.h"
 #include "sim/world.h"
@@ -76,6 +77,10 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
     const float sp = static_cast<float>(speed);
     vel_ctrl_refs refs{sp, sp, sp, sp};  // run_ctrl_set(RUN_STRAIGHT)
     int cmd_l = 0, cmd_r = 0;            // controller outputs; frames add the dead band
+    // The supervisor watches as in the program, but only watches: a run is
+    // judged on the loop alone, and a trip is counted, not obeyed.
+    supervisor_state watch{};
+    supervisor_fault trip = SUPERVISOR_OK;
     uint8_t byte_l = 0, byte_r = 0;
     // run controller
     run_ctrl_balance bal{0.0f, 0.0f};
@@ -144,6 +149,10 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
         }
         // speed loop period
         if (t == next_v) {
+            if (trip == SUPERVISOR_OK) {
+                const bool regulating = refs.left_org != 0.0f || refs.right_org != 0.0f;
+                trip = supervisor_step(&watch, {pub_l, pub_r, true, regulating, cmd_l, cmd_r});
+            }
             vel_ctrl_output o = vel_ctrl_step(&vs, pub_l, pub_r, refs);
             cmd_l = o.command_l;
             cmd_r = o.command_r;
@@ -205,6 +214,7 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
             res.peak_u_after = std::max(res.peak_u_after, au);
     }
     res.heading = r.pose.heading;
+    res.trip = trip;
     return res;
 }
 

@@ -22,6 +22,7 @@ struct Result {
     double peak_u_after;  // max |u| in the 1 s right after the disturbance
     double heading;       // final heading, degrees
     int sat_periods;      // periods with |u| >= 127 from 8 s to the ramp
+    int trip;             // the drive supervisor's first verdict (a supervisor_fault, 0: none)
 };
 
 // ms offsets of the sampler, speed loop and run loop within the 19 ms period.

@@ -14,16 +14,17 @@ namespace {
 void detail(const Plant& p) {
     std::printf("plant gain=%.2f knee=%.0f gain_high=%.2f lag=%.3f  vmax_left=%.1f cm/s\n", p.gain,
                 p.knee, p.gain_high, p.lag, balance_vmax_left(p));
-    std::printf("%-5s %-10s %5s %6s | %6s %6s %4s | %6s %6s %6s | %6s %7s %s\n", "v", "dist",
+    std::printf("%-5s %-10s %5s %6s | %6s %6s %4s | %6s %6s %6s | %6s %7s %4s %s\n", "v", "dist",
                 "ended", "t_end", "u10s", "d10s", "sat", "uLate", "duLate", "dLate", "uAfter",
-                "head", "verdict");
+                "head", "trip", "verdict");
     for (double v : {10.0, 20.0})
         for (int d = 0; d < D_N; ++d) {
             Result r = balance_run(p, v, static_cast<Dist>(d));
             std::printf(
-                "%-5.0f %-10s %5d %6.2f | %6.0f %6.2f %4d | %6.0f %6.1f %6.2f | %6.0f %7.2f %s\n",
+                "%-5.0f %-10s %5d %6.2f | %6.0f %6.2f %4d | %6.0f %6.1f %6.2f | %6.0f %7.2f %4d "
+                "%s\n",
                 v, kDistName[d], r.ended, r.t_end, r.peak_u_win, r.peak_d_win, r.sat_periods,
-                r.peak_u_late, r.peak_du_late, r.peak_d_late, r.peak_u_after, r.heading,
+                r.peak_u_late, r.peak_du_late, r.peak_d_late, r.peak_u_after, r.heading, r.trip,
                 balance_stable(r) ? "stable" : "UNSTABLE");
         }
 }
