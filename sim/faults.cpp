@@ -67,8 +67,8 @@ void faults_motor_frame(const sim_world& w, sim_shared* s, int left, int right) 
             injected(s, detail);
         }
     }
-    if (left == 0 && right == 0 && s->fault_time.load(rx) >= 0 &&
-        s->fault_stop_time.load(rx) < 0 && !s->interrupted.load(rx)) {
+    if (left == 0 && right == 0 && s->fault_time.load(rx) >= 0 && s->fault_stop_time.load(rx) < 0 &&
+        !s->interrupted.load(rx)) {
         s->fault_stop_time.store(state_now(*s), rx);
         s->fault_stop_x.store(s->x.load(rx), rx);
         s->fault_stop_y.store(s->y.load(rx), rx);
