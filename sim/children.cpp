@@ -104,16 +104,18 @@ std::string log_detail(const std::string& line) {
     return out;
 }
 
-void write_all(int fd, const char* b, size_t n) {
+// False when our own output is gone (a reader that closed it).
+bool write_all(int fd, const char* b, size_t n) {
     while (n > 0) {
         ssize_t k = write(fd, b, n);
         if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
-            return;  // our own output is gone: keep reading, so the command never blocks
+            return false;
         b += k;
         n -= static_cast<size_t>(k);
     }
+    return true;
 }
 
 // The command's standard output passes through us: every chunk goes on to
@@ -121,7 +123,9 @@ void write_all(int fd, const char* b, size_t n) {
 // every line is logged as an `output` row stamped when it arrived, so the
 // report can place the program's moves among the motor frames. Ends at the
 // pipe's end, or once `done` is set and nothing more is waiting (a process
-// left behind may hold the pipe open).
+// left behind may hold the pipe open), or when our own output is closed:
+// the pipe is closed then, so the command's next write fails as it would
+// have on that output itself (`scripts/sim -- benchtest | head`). Closes fd.
 void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
     char buf[4096];
     std::string line;
@@ -140,7 +144,8 @@ void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
             continue;
         if (n <= 0)
             break;
-        write_all(1, buf, static_cast<size_t>(n));
+        if (!write_all(1, buf, static_cast<size_t>(n)))
+            break;
         for (ssize_t i = 0; i < n; ++i) {
             if (buf[i] != '\n') {
                 line += buf[i];
@@ -152,6 +157,7 @@ void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
     }
     if (!line.empty())
         record_event(*s, "output", log_detail(line).c_str());
+    close(fd);
 }
 
 int wait_status_code(int status) {
@@ -256,6 +262,5 @@ int children_run_command(const sim_options& o, const sigset_t& sigs, const std::
     end_leftovers();
     output_done.store(true);
     relay.join();
-    close(out[0]);
     return wait_status_code(status);
 }
