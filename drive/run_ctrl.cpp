@@ -9,6 +9,7 @@
 #include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/rt_thread.h"
+#include "drive/run_ctrl_testing.h"
 #include "drive/supervisor.h"
 #include "drive/vel_ctrl.h"
 
@@ -144,4 +145,17 @@ void run_ctrl_create() {
 
 int run_ctrl_get_endflag() {
     return ctrl_endflag.load(std::memory_order_relaxed);
+}
+
+void run_ctrl_testing_reset() {
+    rt_worker_stop(&task_id);
+    run_mode.store(0);
+    run_speed.store(0.0f);
+    run_dist.store(0.0f);
+    dist_flag.store(0);
+    ctrl_endflag.store(0);
+    Kf_r.store(0.3f);
+    Kf_r_org.store(0.0f);
+    vel_ctrl_set(0.0f, 0.0f);
+    distance_reset();
 }

@@ -30,9 +30,6 @@ int uss_get(int channel) {
     if (channel < FIRST_CHANNEL || channel > LAST_CHANNEL) {
         return -1;
     }
-    // The board takes the channel number itself as the request byte.
-    const char request[2] = {static_cast<char>(channel), '\0'};
-
     fd0 = device_uss_get();
     if (fd0 <= 0) {
         // Without the board nothing can be aligned, so the program ends here.
@@ -45,9 +42,18 @@ int uss_get(int channel) {
 
     struct termios previous;
     uss_set_serial_port(fd0, &previous);
-    uss_put_serial_string(fd0, request);
-    int low = uss_wait_serial_char(fd0);
-    int high = uss_wait_serial_char(fd0);
+    return uss_query(fd0, channel, uss_wait_serial_char);
+}
+
+int uss_query(int fd, int channel, int (*wait_byte)(int fd)) {
+    if (channel < FIRST_CHANNEL || channel > LAST_CHANNEL) {
+        return -1;
+    }
+    // The board takes the channel number itself as the request byte.
+    const char request[2] = {static_cast<char>(channel), '\0'};
+    uss_put_serial_string(fd, request);
+    int low = wait_byte(fd);
+    int high = wait_byte(fd);
     last_answered = low != USS_SERIAL_TIMEOUT && high != USS_SERIAL_TIMEOUT;
     // A byte that never came counts as 0, as the board's protocol reads it.
     low = low == USS_SERIAL_TIMEOUT ? 0 : low;

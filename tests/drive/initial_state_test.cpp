@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "drive/device.h"
-#include "drive/distance.h"
-#include "drive/encoder.h"
-#include "drive/vel_ctrl.h"
 
 namespace {
 
@@ -18,23 +15,6 @@ TEST(InitialState, HandlesAreZeroBeforeOpen) {
     // closing a never-opened handle must not close standard input (fd 0)
     EXPECT_EQ(device_io_close(), 0);
     EXPECT_NE(fcntl(0, F_GETFD), -1);
-}
-
-TEST(InitialState, NothingMeasuredYet) {
-    wheel_counts c{1, 2, 3, 4};
-    encoder_get(&c);
-    EXPECT_EQ(c.left, 0);
-    EXPECT_EQ(c.right, 0);
-    EXPECT_EQ(c.left_sum, 0);
-    EXPECT_EQ(c.right_sum, 0);
-    distance_pair d{1, 1};
-    distance_get(&d);
-    EXPECT_EQ(d.left, 0.0f);
-    EXPECT_EQ(d.right, 0.0f);
-    float l = 1, r = 1;
-    vel_ctrl_get_speed(&l, &r);
-    EXPECT_EQ(l, 0.0f);
-    EXPECT_EQ(r, 0.0f);
 }
 
 }  // namespace

@@ -20,6 +20,11 @@ const frame_case kFrameTable[] = {
     {-1, -1, 157, 147},
     {50, -50, 78, 196},
     {98, 108, 126, 126},
+    // the last command before the clamp on each wheel, and the first beyond it
+    {99, 109, 127, 127},
+    {-99, -109, 255, 255},
+    {-98, -108, 254, 254},
+    {-100, -110, 255, 255},
     {100, 100, 127, 118},
     {-127, -127, 255, 255},
     // edge cases: one wheel exactly 0, far out of range, clamp after the offset
@@ -40,19 +45,24 @@ TEST(MotorFrame, TableAndEdgeCases) {
     }
 }
 
-TEST(MotorFrame, ByteRuleOverWholeRange) {
-    // Built from the rule itself, wheel by wheel: offset away from 0, clamp,
-    // bit 7 for negative; negative zero (0x80) never appears.
+TEST(MotorFrame, SignAndGrowthOverWholeRange) {
+    // Not the rule again, but what any right rule gives: bit 7 exactly for a
+    // negative command, never negative zero (0x80), only 0 stops, and the
+    // magnitude never shrinks as the command grows away from 0.
     for (int dead_band : {MOTOR_LEFT_DEAD_BAND, MOTOR_RIGHT_DEAD_BAND}) {
-        for (int cmd = -300; cmd <= 300; ++cmd) {
-            int v = cmd == 0 ? 0 : (cmd > 0 ? cmd + dead_band : cmd - dead_band);
-            v = v > 127 ? 127 : (v < -127 ? -127 : v);
-            int expected = v < 0 ? 128 + (-v) : v;
-            uint8_t b = motor_command_byte(cmd, dead_band);
-            ASSERT_EQ(b, expected) << "command " << cmd << " offset " << dead_band;
-            ASSERT_NE(b, 0x80);
+        int last_forward = 0, last_backward = 0;
+        for (int cmd = 1; cmd <= 300; ++cmd) {
+            const uint8_t fwd = motor_command_byte(cmd, dead_band);
+            const uint8_t back = motor_command_byte(-cmd, dead_band);
+            ASSERT_TRUE(fwd > 0 && fwd <= 127) << cmd;
+            ASSERT_TRUE(back > 0x80) << -cmd;
+            ASSERT_GE(fwd, last_forward) << cmd;
+            ASSERT_GE(back, last_backward) << -cmd;
+            last_forward = fwd;
+            last_backward = back;
         }
     }
+    EXPECT_EQ(motor_command_byte(0, MOTOR_LEFT_DEAD_BAND), 0);
 }
 
 TEST(MotorFrame, ExtremeIntsDoNotOverflow) {

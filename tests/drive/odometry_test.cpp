@@ -34,20 +34,24 @@ TEST(Distance, WorkedExamplesAsFloats) {
 }
 
 TEST(Distance, RoundedOnceFromDouble) {
-    // A float product would drift over a long run; check against the double
-    // product for sums up to a long patrol, both signs.
-    for (int32_t sum = -200000; sum <= 200000; sum += 997) {
-        double right = static_cast<double>(sum) * static_cast<double>(0.038713433f);
-        double left = right * 0.9842;
-        distance_pair d = distance_from_sums(sum, sum);
-        ASSERT_EQ(d.right, static_cast<float>(right)) << sum;
-        ASSERT_EQ(d.left, static_cast<float>(left)) << sum;
+    // The nearest floats to sum x 0.038713433 (x 0.9842 on the left), worked
+    // out apart from the code. A float product would drift: it gives
+    // 0.419119388 for 11 counts on the left and 5715.53125 for 150007.
+    const struct {
+        int32_t sum;
+        float left, right;
+    } rows[] = {
+        {11, 0.419119358f, 0.425847769f},
+        {2583, 98.4168472f, 99.9967957f},  // 100 cm on the right wheel: 99.997
+        {150007, 5715.53076f, 5807.28613f},
+        {-150007, -5715.53076f, -5807.28613f},
+        {200000, 7620.35205f, 7742.68652f},  // a long patrol
+    };
+    for (const auto& r : rows) {
+        const distance_pair d = distance_from_sums(r.sum, r.sum);
+        EXPECT_EQ(d.left, r.left) << r.sum;
+        EXPECT_EQ(d.right, r.right) << r.sum;
     }
-    // 100 cm on the right wheel takes 2583 counts (99.997 cm)
-    EXPECT_NEAR(distance_from_sums(0, 2583).right, 99.997f, 0.0005f);
-    // equal sums: the left distance is 1.58 % shorter
-    distance_pair eq = distance_from_sums(1000, 1000);
-    EXPECT_NEAR(eq.left / eq.right, 1.0 - 0.0158, 1e-6);
 }
 
 }  // namespace

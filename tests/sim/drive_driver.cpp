@@ -3,6 +3,7 @@
 // Usage: tavi_drive_driver s SPEED_CM_S DIST_CM | r SPEED_DEG_S ANGLE_DEG
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,8 +37,15 @@ int main(int argc, char** argv) {
     }
     int ended = run_ctrl_get_endflag();
     run_ctrl_cancel();
-    // Let the speed loop send its stop frames before leaving.
-    usleep(200000);
+    // The speed loop brings the wheels to rest: leave once it has measured
+    // them still for five looks in a row (bounded), not after a fixed pause
+    // that a busy machine's stretched periods can outlast.
+    for (int still = 0, looks = 0; still < 5 && looks < 150; ++looks) {
+        usleep(20000);
+        float left = 0, right = 0;
+        vel_ctrl_get_speed(&left, &right);
+        still = std::fabs(left) < 0.5f && std::fabs(right) < 0.5f ? still + 1 : 0;
+    }
     motor_halt();
     std::printf("move %s\n", ended == 1 ? "ended" : "timed out");
     return ended == 1 ? 0 : 1;

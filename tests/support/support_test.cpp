@@ -86,7 +86,3 @@ TEST(EmulatedDevices, ChildOutputStatusAndTimeout) {
     EXPECT_EQ(WEXITSTATUS(prog.status), 4);
     EXPECT_EQ(prog.output, "hi\n");
 }
-
-TEST(EmulatedDevices, CapturesStdout) {
-    EXPECT_EQ(emu_capture_stdout([] { printf("x=%d\n", 5); }), "x=5\n");
-}
