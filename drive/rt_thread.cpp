@@ -23,6 +23,25 @@ constexpr bool kLockMemory = false;
 constexpr bool kLockMemory = true;
 #endif
 
+// Linux 4.4 brought the lock on fault; older C library headers lack its name.
+#ifndef MCL_ONFAULT
+#define MCL_ONFAULT 4
+#endif
+
+// Locks the pages the process touches from now on, and those already in
+// memory, as they are faulted in: the libraries' pages the loops never touch
+// stay out of memory (OpenCV's image codecs alone map about 140 shared
+// objects). A kernel without the lock on fault refuses the flag with EINVAL;
+// there every mapped page is locked, and the program says so once.
+void lock_memory() {
+    if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0 || errno != EINVAL) {
+        return;
+    }
+    fputs("this kernel cannot lock memory on fault (MCL_ONFAULT): all mapped memory is locked\n",
+          stderr);
+    mlockall(MCL_CURRENT | MCL_FUTURE);
+}
+
 const char* policy_name(int policy) {
     switch (policy) {
         case SCHED_OTHER:
@@ -39,6 +58,17 @@ const char* policy_name(int policy) {
 }  // namespace
 
 int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* label) {
+    // Locked memory keeps a page fault, a swapped-out page or a disk-heavy
+    // neighbour from stretching a control period. Taken before the thread
+    // exists, so its stack is locked page by page as it is touched. Without
+    // the privilege (RLIMIT_MEMLOCK, CAP_IPC_LOCK) the call fails and the
+    // program runs unlocked, as with the scheduling calls. Once per process:
+    // MCL_FUTURE covers the later workers' stacks.
+    static std::atomic<bool> locked{false};
+    if (kLockMemory && !locked.exchange(true)) {
+        lock_memory();
+    }
+
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     sched_param param{};
@@ -50,17 +80,6 @@ int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* labe
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     int rc = pthread_create(handle, &attr, routine, reinterpret_cast<void*>(2));
     pthread_attr_destroy(&attr);
-    // With the thread's stack mapped, every page the loops will touch is
-    // resident: locking now (and whatever is mapped later) keeps a page fault,
-    // a swapped-out page or a disk-heavy neighbour from stretching a control
-    // period. Without the privilege (RLIMIT_MEMLOCK, CAP_IPC_LOCK) the call
-    // fails and the program runs unlocked, as with the scheduling calls.
-    // Once per process: MCL_FUTURE covers the later workers' stacks, and a
-    // repeated call would only walk every mapping again at each move's start.
-    static std::atomic<bool> locked{false};
-    if (kLockMemory && !locked.exchange(true)) {
-        mlockall(MCL_CURRENT | MCL_FUTURE);
-    }
 
     int policy = SCHED_OTHER;
     sched_param now{};
