@@ -6,14 +6,14 @@
 // before the prompt, as the prompt itself may wait in the output buffer), it
 // prints one line per run:
 //   run <i>: <ms> ms to the prompt, VmRSS <kB> kB, VmLck <kB> kB,
-//            locked and resident <kB> kB, <n> shared objects
+//            Locked (proportional) <kB> kB, <n> shared objects
 // VmLck counts whole locked mappings, also where a lock on fault has not
-// brought a page in; "locked and resident" is what really is pinned (Locked
-// in /proc/<pid>/smaps_rollup). The shared objects are the distinct files
-// named "*.so" or "*.so.*" in /proc/<pid>/maps at that moment. Then it closes
-// the program's input, so the program ends as it does at the end of its
-// input, and waits for it. Exits 1 when a run does not reach the marker
-// within 60 s.
+// brought a page in. Locked, from /proc/<pid>/smaps_rollup, counts only the
+// resident pages of locked mappings, a page shared with other processes in
+// proportion; with the whole process locked, VmRSS is what it pins. The shared objects are the
+// distinct files named "*.so" or "*.so.*" in /proc/<pid>/maps at that moment. Then it closes the
+// program's input, so the program ends as it does at the end of its input, and waits for it. Exits
+// 1 when a run does not reach the marker within 60 s.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -62,8 +62,7 @@ std::size_t shared_objects(pid_t pid) {
         const std::string path = line.substr(slash);
         const std::size_t base = path.rfind('/');
         const std::size_t so = path.find(".so", base);
-        if (so != std::string::npos &&
-            (so + 3 == path.size() || path[so + 3] == '.')) {
+        if (so != std::string::npos && (so + 3 == path.size() || path[so + 3] == '.')) {
             files.insert(path);
         }
     }
@@ -117,8 +116,8 @@ bool one_run(int index, const std::string& marker, char** command, double* ms) {
     if (found) {
         *ms = at - start;
         std::printf(
-            "run %d: %.1f ms to the prompt, VmRSS %ld kB, VmLck %ld kB, locked and resident %ld kB, "
-            "%zu shared objects\n",
+            "run %d: %.1f ms to the prompt, VmRSS %ld kB, VmLck %ld kB, "
+            "Locked (proportional) %ld kB, %zu shared objects\n",
             index, *ms, proc_kb(pid, "status", "VmRSS"), proc_kb(pid, "status", "VmLck"),
             proc_kb(pid, "smaps_rollup", "Locked"), shared_objects(pid));
     } else {
