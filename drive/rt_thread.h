@@ -15,6 +15,9 @@
 // real-time scheduling the caller keeps its policy, the line shows it, and
 // the thread still starts. Returns pthread_create's result (0 when the
 // thread started), for callers that must know whether there is a thread to join.
+// The first call locks the process's memory on fault (mlockall). The thread
+// gets a stack of its own size (rt_thread.cpp says why), whose top is touched
+// before routine runs, so no period takes a page fault on it.
 int rt_thread_start(pthread_t* handle, void* (*routine)(void*), const char* label);
 
 // A thread handle as the int printed in the "thread_id=%d" lines.
