@@ -90,18 +90,19 @@ void end_leftovers() {
 // One line of the command's output as a log detail: the log's separator,
 // its quote, '%' itself and control bytes become %XX, so the report gets the
 // line back byte for byte (UTF-8 included).
-std::string log_detail(const std::string& line) {
-    std::string out;
+// *out keeps its capacity from line to line.
+const char* log_detail(const std::string& line, std::string* out) {
+    out->clear();
     for (unsigned char c : line) {
         if (c == ',' || c == '"' || c == '%' || c < 0x20 || c == 0x7F) {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
+            *out += hex;
         } else {
-            out += static_cast<char>(c);
+            *out += static_cast<char>(c);
         }
     }
-    return out;
+    return out->c_str();
 }
 
 // False when our own output is gone (a reader that closed it).
@@ -128,7 +129,11 @@ bool write_all(int fd, const char* b, size_t n) {
 // have on that output itself (`scripts/sim -- benchtest | head`). Closes fd.
 void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
     char buf[4096];
-    std::string line;
+    // Room for the usual line and its escapes up front: a program that
+    // prints every period does not make the simulator allocate every period.
+    std::string line, detail;
+    line.reserve(sizeof buf);
+    detail.reserve(3 * sizeof buf);
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         int rc = poll(&p, 1, 50);
@@ -151,12 +156,12 @@ void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
                 line += buf[i];
                 continue;
             }
-            record_event(*s, "output", log_detail(line).c_str());
+            record_event(*s, "output", log_detail(line, &detail));
             line.clear();
         }
     }
     if (!line.empty())
-        record_event(*s, "output", log_detail(line).c_str());
+        record_event(*s, "output", log_detail(line, &detail));
     close(fd);
 }
 
