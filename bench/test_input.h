@@ -21,7 +21,11 @@ bool test_input_float(float* value);
 // Reads one character ("%c"), white space included. False only at the end of input.
 bool test_input_char(char* value);
 // Reads and drops one character: the separator after an answer, as the drive
-// console's reads do.
+// console's reads do. One departure there: after the mode letter the console
+// drops that letter's newline, but an empty line (the letter read is the
+// newline itself) has none left to drop, so nothing is. Dropping one more
+// character anyway would eat the first letter typed next: "s 20 3, empty
+// line, s 20 3" would make five moves instead of three.
 void test_input_skip_char();
 // The motor output tests' two answers: "PWM value [left]= " and
 // "PWM value [right]= ", each a whole number. False as above.
