@@ -14,6 +14,9 @@
 // False, with the motors stopped and the reason printed, when input ended or
 // the answer was not a number.
 bool test_input_int(int* value);
+// The same, for an answer the routine subtracts from: below lowest it would
+// overflow there, so it is no usable number either. False as above.
+bool test_input_int_at_least(int* value, int lowest);
 // Reads a number ("%f"); it must be finite, no larger in size than the
 // largest int ("nan", "inf", "1e39" and "2147483648" are not) and end at white
 // space or the end of input. False as above.
