@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -85,7 +86,12 @@ void number_get(int* out) {
     }
 }
 
-bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
+namespace {
+
+// One candidate, as number_detect_candidate says; its binary crop is left in
+// crop_binary.
+bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* result,
+                        cv::Mat& crop_binary) {
     const int w = box.x2 - box.x1;
     const int h = box.y2 - box.y1;
     std::remove(TRIM_PATH);
@@ -95,7 +101,6 @@ bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, in
         return false;
     }
     // The crop gets its own threshold, fitted to its own light and ink.
-    cv::Mat crop_binary;
     binarization(crop, crop_binary);
     int digit = -1;
     number_search(crop_binary, &digit);
@@ -113,7 +118,15 @@ bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, in
     return true;
 }
 
-int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading) {
+}  // namespace
+
+bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
+    cv::Mat crop_binary;
+    return classify_candidate(frame, box, result, crop_binary);
+}
+
+int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading,
+                        number_trace* trace) {
     number_reading local{0, 0, 0, 0};
     number_reading& r = reading != nullptr ? *reading : local;
     r = number_reading{0, 0, 0, 0};
@@ -127,8 +140,14 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     cv::Mat binary;
     binarization(frame, binary);
     labelling_save(BINARY_PATH, binary);
+    if (trace != nullptr) {
+        trace->binary = binary.clone();  // labelling draws on its own
+    }
     candidate_rect table[CANDIDATE_TABLE_SIZE];
     const int count = labelling(&binary, table, distance);
+    if (trace != nullptr) {
+        std::copy(table, table + CANDIDATE_TABLE_SIZE, trace->table);
+    }
     std::printf("トリミングエリアとして抽出されたエリアの数 = %d\n", count);
     r.candidates = count;
 
@@ -139,10 +158,15 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     for (int i = 0; i < count; ++i) {
         std::printf("triming number = %d\n", i);
         int digit = -1;
-        if (!number_detect_candidate(frame, table[i], &digit)) {
+        cv::Mat crop_binary;
+        if (!classify_candidate(frame, table[i], &digit, crop_binary)) {
             return -1;
         }
         ++r.examined;
+        if (trace != nullptr) {
+            trace->crops.push_back(crop_binary);
+            trace->results.push_back(digit);
+        }
         if (digit >= 0 && digit <= 9) {
             if (first != -1) {
                 second = digit;
