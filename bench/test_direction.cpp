@@ -20,7 +20,7 @@ bool test_direction_align(int* distance, int lowest) {
     } else {
         printf("正体補正 失敗！");
     }
-    return true;
+    return test_input_drive_ok();
 }
 
 void test_direction() {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "drive/motor.h"
+#include "drive/vel_ctrl.h"
 
 namespace {
 
@@ -133,6 +134,10 @@ bool test_input_pwm_values(int* left, int* right) {
     }
     printf("PWM value [right]= ");
     return test_input_int(right);
+}
+
+bool test_input_drive_ok() {
+    return vel_ctrl_fault() == 0 || give_up("the drive stopped on a fault", 1);
 }
 
 int test_input_status() {

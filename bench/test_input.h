@@ -34,6 +34,13 @@ void test_input_skip_char();
 // "PWM value [right]= ", each a whole number. False as above.
 bool test_input_pwm_values(int* left, int* right);
 
+// False, with the motors stopped and "the drive stopped on a fault: motors
+// stopped, program ends" printed, once the speed loop has latched a drive
+// fault (it has named the fault already); the routine then ends as for an
+// answer that was not a number. True while the drive is healthy.
+bool test_input_drive_ok();
+
 // The program's exit status for the way the input went: 0 while every read
-// succeeded or input simply ended, 1 after an answer that was not a number.
+// succeeded or input simply ended, 1 after an answer that was not a number
+// or a drive fault.
 int test_input_status();

@@ -81,5 +81,8 @@ void test_run_ctrl() {
         // Any other letter repeats the previous move, measured afresh from 0.
         run_ctrl_create();
         show_move();
+        if (!test_input_drive_ok()) {
+            return;
+        }
     }
 }

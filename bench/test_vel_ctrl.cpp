@@ -76,6 +76,10 @@ void test_vel_ctrl() {
                static_cast<double>(s.speed_l), static_cast<double>(s.speed_r),
                static_cast<double>(s.dist.left), static_cast<double>(s.dist.right));
         usleep(DRIVE_PERIOD_US);
+        if (!test_input_drive_ok()) {
+            test_scratch_close();
+            return;
+        }
         if (j == TEST_VEL_CTRL_SAMPLES) {
             break;
         }

@@ -49,3 +49,55 @@ static_assert(off(DRIVE_ROTATION_FACTOR, track_rotation) < 5e-7,
               "the rotation factor is not the track's");
 static_assert(off(DRIVE_ANGLE_FACTOR, track_angle) < 5e-8, "the angle factor is not the track's");
 }  // namespace drive_calibration_check
+
+// ---- Drive supervision: when the wheels or the encoder no longer do what
+// the speed loop commands. The motor driver holds the last command, so these
+// are the only thing between a pulled cable and a robot driving on.
+
+// How long the sampler waits for the two reply bytes before it publishes the
+// period as stale and asks again (ms). The driver answers at once (the counts
+// are latched in hardware, the reply is two bytes); the simulated device
+// answers within its 1 ms poll. 30 ms is half a period more than a whole
+// period of slack, so a busy machine does not turn a slow reply into a stale one.
+constexpr int DRIVE_REPLY_DEADLINE_MS = 30;
+
+// Speed-loop periods in a row without fresh counts before the encoder counts
+// as silent: with the deadline, a silent encoder stops the wheels within
+// 30 + 8 x 20 ms plus one period (about 0.21 s). A single late reply (one or
+// two stale periods) is held through, not tripped on.
+constexpr int DRIVE_SILENT_PERIODS = 8;
+
+// A hard command: a controller output of at least this size (of 127). At
+// 40 cm/s, the fastest the straight runs and turns ask for, a wheel needs
+// about 67 (0.6 cm/s per unit above the dead band); only a wheel that is far
+// behind its reference, or the 80 cm/s demonstration leg, gets more.
+constexpr int DRIVE_HARD_COMMAND = 100;
+
+// "Not moving": at most this many counts a period (1 count = 1.9 cm/s). A
+// wheel under a hard command is driven towards 50 cm/s or more and, with the
+// motor's time constant of about 70 ms, passes 2 cm/s within a few ms.
+constexpr int DRIVE_STILL_COUNTS = 1;
+
+// A hard command that moves nothing for this many periods in a row is a
+// stall (about 0.5 s, seven motor time constants): a blocked wheel, or a
+// counter that no longer counts while its wheel turns. Starting from rest
+// against the dead band is not one: the output is then small, and by the time
+// the integral has made it hard the wheel has long started.
+constexpr int DRIVE_STALL_PERIODS = 25;
+
+// "Clearly against the command": at least this many counts a period the
+// other way (5.8 cm/s), well above the one-count jitter of a wheel at rest.
+constexpr int DRIVE_AGAINST_COUNTS = 3;
+
+// A hard command answered by motion the other way for this many periods in a
+// row (about 0.4 s) is a wheel wired backwards. A healthy wheel reversed
+// from the fastest run (40 cm/s) at full command brakes through zero within
+// three time constants (0.2 s); after that it follows its command.
+constexpr int DRIVE_AGAINST_PERIODS = 20;
+
+// The last net, for a move whose wheels and encoder look healthy but whose
+// target never comes: it is overdue after twice its slowest honest time plus
+// this margin, in seconds. The slowest honest time is the target at the
+// move's speed plus the whole final stretch at the creep speed (2 cm/s, or
+// 2 deg/s for a turn), the inner wheel's share for an arc.
+constexpr double DRIVE_OVERDUE_MARGIN_S = 5.0;

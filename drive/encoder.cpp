@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,13 +16,17 @@
 
 namespace {
 
-// How long one wait for a reply lasts before the stop flag is looked at again.
+// How long one wait for a reply lasts before the stop flag is looked at again
+// (the whole wait is bounded by DRIVE_REPLY_DEADLINE_MS).
 constexpr int REPLY_POLL_MS = 20;
 
 std::atomic<int32_t> encoder_left{0};
 std::atomic<int32_t> encoder_right{0};
 std::atomic<int32_t> encoder_left_sum{0};
 std::atomic<int32_t> encoder_right_sum{0};
+// Whether the last published period came from a complete reply. True until
+// a reply is missed, so a loop that runs without a sampler sees no fault.
+std::atomic<bool> fresh{true};
 
 rt_worker sampler;
 
@@ -38,17 +43,40 @@ void clear_values() {
     encoder_right.store(0, std::memory_order_relaxed);
 }
 
-// Waits for the two reply bytes. A reply that is incomplete (read error, end of
-// file, or a lone byte) is dropped so that the period counts nothing rather
-// than a value made of half a reply. Returns false only when asked to stop.
-bool read_reply(int fd, uint8_t reply[2], bool* complete) {
+long long now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Drops whatever the device sent after a reply was given up on, so a late
+// second byte is never read as the first byte of the next reply.
+void drain(int fd) {
+    uint8_t junk[16];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) > 0 && read(fd, junk, sizeof junk) > 0) {
+    }
+}
+
+enum class reply_result { complete, missing, stopping };
+
+// Waits for the two reply bytes, at most DRIVE_REPLY_DEADLINE_MS. A reply
+// that is incomplete (read error, end of file, a lone byte, or no answer in
+// time) is dropped so that the period counts nothing rather than a value
+// made of half a reply, and the period is published as stale.
+reply_result read_reply(int fd, uint8_t reply[2]) {
     std::size_t got = 0;
-    *complete = false;
+    const long long deadline = now_ms() + DRIVE_REPLY_DEADLINE_MS;
     while (got < 2) {
+        const long long left = deadline - now_ms();
+        if (left <= 0) {
+            drain(fd);
+            return reply_result::missing;
+        }
         pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, REPLY_POLL_MS);
+        int ready = poll(&p, 1, static_cast<int>(left < REPLY_POLL_MS ? left : REPLY_POLL_MS));
         if (rt_worker_stopping(sampler)) {
-            return false;
+            return reply_result::stopping;
         }
         if (ready == 0) {
             continue;  // the device has not answered yet
@@ -57,18 +85,17 @@ bool read_reply(int fd, uint8_t reply[2], bool* complete) {
             // Interrupted, or the wait itself failed: wait again. A read now
             // could block for good, and the stop above would never be seen.
             if (errno != EINTR) {
-                usleep(REPLY_POLL_MS * 1000);
+                usleep(static_cast<useconds_t>(left < REPLY_POLL_MS ? left : REPLY_POLL_MS) * 1000);
             }
             continue;
         }
         ssize_t n = read(fd, reply + got, 2 - got);
         if (n <= 0) {
-            return true;
+            return reply_result::missing;
         }
         got += static_cast<std::size_t>(n);
     }
-    *complete = true;
-    return true;
+    return reply_result::complete;
 }
 
 void send_request(int fd) {
@@ -83,10 +110,11 @@ void* encoder_read(void*) {
     send_request(fd);
     while (!rt_worker_stopping(sampler)) {
         uint8_t reply[2] = {0, 0};
-        bool complete = false;
-        if (!read_reply(fd, reply, &complete)) {
+        const reply_result r = read_reply(fd, reply);
+        if (r == reply_result::stopping) {
             break;
         }
+        const bool complete = r == reply_result::complete;
         encoder_increments inc =
             complete ? encoder_decode(reply[0], reply[1]) : encoder_increments{};
         std::unique_lock<std::mutex> publishing(publish_lock);
@@ -99,6 +127,7 @@ void* encoder_read(void*) {
         encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
         encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
         encoder_right.store(inc.right, std::memory_order_relaxed);
+        fresh.store(complete, std::memory_order_relaxed);
         publishing.unlock();
         usleep(DRIVE_PERIOD_US);
     }
@@ -117,6 +146,7 @@ void encoder_create() {
     // second create replaces the running sampler instead of adding one.
     encoder_stop();
     clear_values();
+    fresh.store(true, std::memory_order_relaxed);
     rt_worker_start(&sampler, encoder_read, "policy");
     printf("thread_id=%d\n", rt_thread_id_value(sampler.handle));
 }
@@ -126,6 +156,10 @@ void encoder_get(wheel_counts* out) {
     out->right = encoder_right.load(std::memory_order_relaxed);
     out->left_sum = encoder_left_sum.load(std::memory_order_relaxed);
     out->right_sum = encoder_right_sum.load(std::memory_order_relaxed);
+}
+
+bool encoder_fresh() {
+    return fresh.load(std::memory_order_relaxed);
 }
 
 void encoder_reset() {

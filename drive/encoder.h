@@ -20,6 +20,10 @@ static_assert(sizeof(wheel_counts) == 16, "wheel_counts is four 32-bit counts");
 void encoder_create();
 // Copies the four published values, field by field, into *out.
 void encoder_get(wheel_counts* out);
+// True when the last published period came from a complete reply; false
+// once a reply did not come within DRIVE_REPLY_DEADLINE_MS (the period then
+// counts 0 and the sampler asks again). True before the first sample.
+bool encoder_fresh();
 // Restarts the sums and clears the per-period counts; the sampler keeps running.
 void encoder_reset();
 

@@ -9,6 +9,7 @@
 #include "drive/calibration.h"
 #include "drive/distance.h"
 #include "drive/rt_thread.h"
+#include "drive/supervisor.h"
 #include "drive/vel_ctrl.h"
 
 namespace {
@@ -28,8 +29,17 @@ rt_worker task_id;
 void* thread_code(void*) {
     Kf_r_org.store(Kf_r.load(std::memory_order_relaxed), std::memory_order_relaxed);
     run_ctrl_balance balance{0.0f, 0.0f};
+    int32_t periods = 0;
     // The first period runs at once: the move has been set up before create.
     while (!rt_worker_stopping(task_id)) {
+        // A drive fault ends the move where it stands: the speed loop has
+        // stopped the wheels, and a caller waiting for the end flag must not
+        // wait for ever. No "sum_diff_l_r" line: the target was not reached.
+        if (vel_ctrl_fault() != 0) {
+            vel_ctrl_set(0.0f, 0.0f);
+            ctrl_endflag.store(1, std::memory_order_relaxed);
+            return nullptr;
+        }
         distance_pair dist;
         distance_get(&dist);
         const run_ctrl_inputs in{.left = dist.left,
@@ -39,6 +49,10 @@ void* thread_code(void*) {
                                  .dist = run_dist.load(std::memory_order_relaxed),
                                  .dist_flag = dist_flag.load(std::memory_order_relaxed),
                                  .kfr = Kf_r.load(std::memory_order_relaxed)};
+        if (in.dist_flag == 1 && run_ctrl_overdue(in, ++periods)) {
+            vel_ctrl_trip(SUPERVISOR_MOVE_OVERDUE);
+            continue;  // latched at once: the check above ends the move
+        }
         run_ctrl_action a = run_ctrl_step(in, &balance);
         if (a.ended) {
             // Wheels first: a terminal held with Ctrl-S or a full pipe can block

@@ -80,5 +80,12 @@ struct run_ctrl_action {
 // One period. Updates *balance only in periods that do not end the move.
 run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balance);
 
+// The drive supervisor's last net (drive/supervisor.h), kept beside the rules
+// that make a move slow: true once a move with a target has run `periods`
+// periods, more than twice its slowest honest time plus
+// DRIVE_OVERDUE_MARGIN_S. Any mode counts, so a move that does nothing (an
+// unknown mode) cannot keep its caller waiting for ever either.
+bool run_ctrl_overdue(const run_ctrl_inputs& in, int32_t periods);
+
 // The gain in force now (rotation deceleration).
 float run_ctrl_get_Kfr();

@@ -156,3 +156,17 @@ run_ctrl_action run_ctrl_step(const run_ctrl_inputs& in, run_ctrl_balance* balan
             return run_ctrl_action{};
     }
 }
+
+bool run_ctrl_overdue(const run_ctrl_inputs& in, int32_t periods) {
+    // The rules above are what make a move slow: the final stretch, which
+    // may be crept through at the creep speed, and an arc's inner wheel.
+    const double zone = in.mode == RUN_ROTATE ? ROTATE_ZONE : RAMP_CM;
+    const double share = in.mode == RUN_ARC ? ARC_INNER : 1.0;
+    const double speed = std::fmax(std::fabs(static_cast<double>(in.speed)), CREEP_SPEED);
+    const double honest_s =
+        std::fabs(static_cast<double>(in.dist)) / (speed * share) + zone / (CREEP_SPEED * share);
+    // Periods, not a clock: every period lasts at least the sleep, so a
+    // loaded machine can only make the net fire later, never early.
+    const double elapsed_s = periods * (DRIVE_PERIOD_US / 1e6);
+    return elapsed_s > 2.0 * honest_s + DRIVE_OVERDUE_MARGIN_S;
+}

@@ -11,6 +11,7 @@
 #include "drive/encoder.h"
 #include "drive/motor.h"
 #include "drive/rt_thread.h"
+#include "drive/supervisor.h"
 
 namespace {
 
@@ -35,6 +36,31 @@ std::atomic<bool> reset_requested{false};
 
 rt_worker tasks;
 
+// The latched drive fault (a supervisor_fault): set once, by the loop's
+// supervisor or by vel_ctrl_trip, and never cleared while the process runs,
+// so nothing a caller does afterwards can drive the wheels again.
+std::atomic<int32_t> fault{SUPERVISOR_OK};
+
+// Latches a fault unless one is latched already; the first one is the one named.
+void latch(supervisor_fault f) {
+    int32_t none = SUPERVISOR_OK;
+    fault.compare_exchange_strong(none, f, std::memory_order_relaxed);
+}
+
+// What a latched fault does in the loop: the stop frame first, then the
+// controller's memory cleared so nothing lurches if the references are ever
+// obeyed again, then the one line that names the fault (a held terminal may
+// block the print; the wheels are stopped already).
+void stop_for_fault(bool* announced) {
+    motor_drive(0, 0);
+    state = vel_ctrl_state{};
+    if (!*announced) {
+        *announced = true;
+        printf("%s\n", supervisor_text(
+                           static_cast<supervisor_fault>(fault.load(std::memory_order_relaxed))));
+    }
+}
+
 float pid(float ref, float measured, float* err_sum, float* err_prev, float kp, float ki,
           float kd) {
     float e = ref - measured;
@@ -52,20 +78,44 @@ float pid(float ref, float measured, float* err_sum, float* err_prev, float kp, 
 }
 
 void* thread_code(void*) {
+    supervisor_state watch{};
+    // The command the wheels have been given, which the counts of the next
+    // period answer.
+    int command_l = 0;
+    int command_r = 0;
+    bool announced = false;
     while (!rt_worker_stopping(tasks)) {
         if (reset_requested.exchange(false, std::memory_order_relaxed)) {
             state.err_sum_l = state.err_sum_r = state.err_prev_l = state.err_prev_r = 0.0f;
         }
         wheel_counts counts;
         encoder_get(&counts);
+        const bool fresh = encoder_fresh();
         vel_ctrl_refs refs{vel_l_ref.load(std::memory_order_relaxed),
                            vel_r_ref.load(std::memory_order_relaxed),
                            vel_l_ref_org.load(std::memory_order_relaxed),
                            vel_r_ref_org.load(std::memory_order_relaxed)};
-        vel_ctrl_output out = vel_ctrl_step(&state, counts.left, counts.right, refs);
-        vel_l.store(out.vel_l, std::memory_order_relaxed);
-        vel_r.store(out.vel_r, std::memory_order_relaxed);
-        motor_drive(out.command_l, out.command_r);
+        const bool regulating = refs.left_org != 0.0f || refs.right_org != 0.0f;
+        if (fault.load(std::memory_order_relaxed) == SUPERVISOR_OK) {
+            latch(supervisor_step(
+                &watch, {counts.left, counts.right, fresh, regulating, command_l, command_r}));
+        }
+        if (fault.load(std::memory_order_relaxed) != SUPERVISOR_OK) {
+            stop_for_fault(&announced);
+            command_l = command_r = 0;
+        } else if (!fresh && regulating) {
+            // Stale counts would read as a wheel at rest and wind the
+            // integral up: the wheels keep their command for the few periods
+            // until a reply comes back or the supervisor calls it silence.
+            motor_drive(command_l, command_r);
+        } else {
+            vel_ctrl_output out = vel_ctrl_step(&state, counts.left, counts.right, refs);
+            vel_l.store(out.vel_l, std::memory_order_relaxed);
+            vel_r.store(out.vel_r, std::memory_order_relaxed);
+            motor_drive(out.command_l, out.command_r);
+            command_l = out.command_l;
+            command_r = out.command_r;
+        }
         usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
@@ -151,6 +201,14 @@ void vel_ctrl_create() {
     rt_worker_stop(&tasks);
     rt_worker_start(&tasks, thread_code, "plicy");
     printf("Velocity Control thread created!     thread_id=%d\n", rt_thread_id_value(tasks.handle));
+}
+
+int vel_ctrl_fault() {
+    return fault.load(std::memory_order_relaxed);
+}
+
+void vel_ctrl_trip(int reason) {
+    latch(static_cast<supervisor_fault>(reason));
 }
 
 void vel_ctrl_get_refs(vel_ctrl_refs* out) {

@@ -20,6 +20,15 @@ void vel_ctrl_create();
 
 #include <cstdint>
 
+// The drive fault the loop has latched (a supervisor_fault, drive/supervisor.h),
+// 0 while there is none. Once set it stays: the loop sends stop frames
+// whatever the references say, and callers end what they were doing.
+int vel_ctrl_fault();
+// Latches a fault found outside the loop (the run controller's overdue move);
+// the loop stops the wheels in its next period and names the fault. A fault
+// already latched is kept.
+void vel_ctrl_trip(int reason);
+
 // The per-period arithmetic of the speed loop, with no device and no clock:
 // the control thread calls it once a period with the per-period encoder counts
 // and the references it has just read, and sends the commands it returns.

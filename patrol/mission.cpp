@@ -69,5 +69,6 @@ int main() {
     vel_ctrl_cancel();
     motor_halt();
     encoder_stop();
-    return 0;
+    // A patrol the drive stopped on a fault did not do its round.
+    return vel_ctrl_fault() == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include "drive/pause.h"
 #include "drive/run_ctrl.h"
+#include "drive/vel_ctrl.h"
 #include "sensors/direction.h"
 #include "vision/number_detect.h"
 
@@ -76,6 +77,12 @@ void pt_route_run(const pt_route& route) {
         // Squared up first, so the reading is taken square to the board.
         if (pt_route_checkpoint(route.align_at, &align_pos, seq)) {
             direction_correct(route.align_distance);
+        }
+        // A drive fault ends the patrol at this step: the next move would
+        // only end at once, and a robot that cannot drive reads nothing new.
+        if (vel_ctrl_fault() != 0) {
+            printf("patrol stopped at step %d: the drive stopped on a fault\n", seq);
+            break;
         }
         if (pt_route_checkpoint(route.read_at, &read_pos, seq)) {
             read_numbers(route);

@@ -4,6 +4,7 @@
 
 #include "drive/pause.h"
 #include "drive/run_ctrl.h"
+#include "drive/vel_ctrl.h"
 #include "sensors/uss.h"
 
 namespace {
@@ -74,14 +75,17 @@ int current_distance(range_pair ranges) {
     return NO_DISTANCE;
 }
 
-void wait_move_end() {
+// True when the move reached its end; false when the drive stopped it on a
+// fault, and the alignment has failed.
+bool wait_move_end() {
     while (run_ctrl_get_endflag() != 1) {
         pause_us(POLL_US);
     }
+    return vel_ctrl_fault() == 0;
 }
 
 // Drives straight until the surface is ref_dist away. False when no distance
-// could be measured (nothing has moved then).
+// could be measured (nothing has moved then) or the drive stopped on a fault.
 bool close_in(int ref_dist) {
     std::printf("距離補正スタート\n");
     int cur = current_distance(measure_ranges());
@@ -94,8 +98,11 @@ bool close_in(int ref_dist) {
     run_ctrl_set(RUN_STRAIGHT, diff > 0 ? APPROACH_SPEED : -APPROACH_SPEED);
     run_ctrl_set_dist(static_cast<float>(diff));
     run_ctrl_create();
-    wait_move_end();
+    const bool reached = wait_move_end();
     run_ctrl_cancel();
+    if (!reached) {
+        return false;
+    }
     pause_us(SETTLE_US);
     return true;
 }
@@ -141,7 +148,9 @@ int square_up() {
         run_ctrl_set_dist(ref_angle);
         run_ctrl_create();
         // The rotation's thread ends by itself; no cancel is needed.
-        wait_move_end();
+        if (!wait_move_end()) {
+            return finish(-1);
+        }
         // The last rotation is not measured: the caller learns it did not square.
         if (attempt < MAX_ROTATIONS - 1) {
             pause_us(RETRY_US);

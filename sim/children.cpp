@@ -6,11 +6,18 @@
 #include <unistd.h>
 
 #include <dirent.h>
+#include <poll.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <vector>
+
+#include "sim/record.h"
 
 extern char** environ;
 
@@ -80,6 +87,73 @@ void end_leftovers() {
     }
 }
 
+// One line of the command's output as a log detail: the log's separator,
+// its quote, '%' itself and control bytes become %XX, so the report gets the
+// line back byte for byte (UTF-8 included).
+std::string log_detail(const std::string& line) {
+    std::string out;
+    for (unsigned char c : line) {
+        if (c == ',' || c == '"' || c == '%' || c < 0x20 || c == 0x7F) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void write_all(int fd, const char* b, size_t n) {
+    while (n > 0) {
+        ssize_t k = write(fd, b, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return;  // our own output is gone: keep reading, so the command never blocks
+        b += k;
+        n -= static_cast<size_t>(k);
+    }
+}
+
+// The command's standard output passes through us: every chunk goes on to
+// our standard output at once (a prompt without its newline included), and
+// every line is logged as an `output` row stamped when it arrived, so the
+// report can place the program's moves among the motor frames. Ends at the
+// pipe's end, or once `done` is set and nothing more is waiting (a process
+// left behind may hold the pipe open).
+void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
+    char buf[4096];
+    std::string line;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        int rc = poll(&p, 1, 50);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc == 0) {
+            if (done->load())
+                break;
+            continue;
+        }
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        write_all(1, buf, static_cast<size_t>(n));
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] != '\n') {
+                line += buf[i];
+                continue;
+            }
+            record_event(*s, "output", log_detail(line).c_str());
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        record_event(*s, "output", log_detail(line).c_str());
+}
+
 int wait_status_code(int status) {
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
@@ -116,7 +190,12 @@ void children_run_report(const std::string& program, const std::string& dir) {
 }
 
 int children_run_command(const sim_options& o, const sigset_t& sigs, const std::string& dev,
-                         const std::string& sock, const sim_shared& shared) {
+                         const std::string& sock, sim_shared* shared) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "tavi-sim: pipe: %s\n", std::strerror(errno));
+        return 127;
+    }
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none, defaults;
@@ -130,6 +209,7 @@ int children_run_command(const sim_options& o, const sigset_t& sigs, const std::
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addchdir_np(&fa, o.dir.c_str());
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     std::vector<std::string> env = child_env(dev, sock, o.host_dir);
     std::vector<char*> envp, argv;
     for (std::string& e : env)
@@ -143,10 +223,14 @@ int children_run_command(const sim_options& o, const sigset_t& sigs, const std::
     int rc = posix_spawnp(&child, argv[0], &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
+    close(out[1]);
     if (rc != 0) {
+        close(out[0]);
         std::fprintf(stderr, "tavi-sim: %s: %s\n", argv[0], std::strerror(rc));
         return 127;
     }
+    std::atomic<bool> output_done{false};
+    std::thread relay(relay_output, out[0], shared, &output_done);
     int status = 0;
     double kill_at = -1;
     for (;;) {
@@ -161,12 +245,17 @@ int children_run_command(const sim_options& o, const sigset_t& sigs, const std::
             // us alone is passed on.
             if (info.si_code != SI_KERNEL)
                 kill(child, sig);
+            if (!shared->interrupted.exchange(true))
+                record_event(*shared, "signal", strsignal(sig));
             if (kill_at < 0)
-                kill_at = state_now(shared) + 5.0;
+                kill_at = state_now(*shared) + 5.0;
         }
-        if (kill_at >= 0 && state_now(shared) > kill_at)
+        if (kill_at >= 0 && state_now(*shared) > kill_at)
             kill(child, SIGKILL);
     }
     end_leftovers();
+    output_done.store(true);
+    relay.join();
+    close(out[0]);
     return wait_status_code(status);
 }

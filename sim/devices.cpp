@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/faults.h"
 #include "sim/record.h"
 #include "sim/ultrasonic.h"
 #include "sim/uss_line.h"
@@ -77,12 +78,22 @@ void write_all(int fd, const uint8_t* b, size_t n) {
 void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
+    constexpr auto rx = std::memory_order_relaxed;
     for (ssize_t i = 0; i < n; ++i) {
-        int64_t l = s->count_left.load(std::memory_order_relaxed);
-        int64_t r = s->count_right.load(std::memory_order_relaxed);
+        if (s->encoder_silent.load(rx)) {
+            // The request is taken in and never answered, as from a board
+            // whose cable is pulled.
+            record_event(*s, "encoder", "no reply (encoder_silent)");
+            continue;
+        }
+        int64_t l = s->count_left.load(rx);
+        int64_t r = s->count_right.load(rx);
+        // A dead counter reports no motion while its wheel still turns.
+        const int64_t dl = s->encoder_dead_left.load(rx) ? 0 : l - *prev_l;
+        const int64_t dr = s->encoder_dead_right.load(rx) ? 0 : r - *prev_r;
         uint8_t reply[2];
         bool wl = false, wr = false;
-        wire_encoder_reply(l - *prev_l, r - *prev_r, reply, &wl, &wr);
+        wire_encoder_reply(dl, dr, reply, &wl, &wr);
         write_all(nodes[kEncoder].master, reply, 2);
         s->encoder_requests.fetch_add(1, std::memory_order_relaxed);
         char detail[96];
@@ -91,8 +102,8 @@ void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
         record_event(*s, "encoder", detail);
         if (wl || wr) {
             s->encoder_wraps.fetch_add(1, std::memory_order_relaxed);
-            std::snprintf(detail, sizeof detail, "left %lld right %lld",
-                          static_cast<long long>(l - *prev_l), static_cast<long long>(r - *prev_r));
+            std::snprintf(detail, sizeof detail, "left %lld right %lld", static_cast<long long>(dl),
+                          static_cast<long long>(dr));
             record_event(*s, "wrap", detail);
         }
         *prev_l = l;
@@ -100,7 +111,8 @@ void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     }
 }
 
-void take_motor_frames(sim_shared* s, const uint8_t* data, size_t n, sim_motor_framer* framer) {
+void take_motor_frames(const sim_world& w, sim_shared* s, const uint8_t* data, size_t n,
+                       sim_motor_framer* framer) {
     sim_motor_frame frames[64];
     int count = wire_motor_split(framer, data, n, frames, 64);
     for (int i = 0; i < count; ++i) {
@@ -122,16 +134,18 @@ void take_motor_frames(sim_shared* s, const uint8_t* data, size_t n, sim_motor_f
         else
             std::snprintf(detail, sizeof detail, "%02X %02X", f.bytes[0], f.bytes[1]);
         record_event(*s, "motor", detail);
+        faults_motor_frame(w, s, physics_decode_byte(f.bytes[0]), physics_decode_byte(f.bytes[1]));
     }
 }
 
 // Returns true when bytes were read.
-bool serve_motor(sim_shared* s, sim_motor_framer* framer, double* pending_since) {
+bool serve_motor(const sim_world& w, sim_shared* s, sim_motor_framer* framer,
+                 double* pending_since) {
     uint8_t buf[256];
     ssize_t n = read(nodes[kMotor].master, buf, sizeof buf);
     if (n <= 0)
         return false;
-    take_motor_frames(s, buf, static_cast<size_t>(n), framer);
+    take_motor_frames(w, s, buf, static_cast<size_t>(n), framer);
     if (framer->has_pending)
         *pending_since = state_now(*s);
     return true;
@@ -208,7 +222,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
             if (fds[0].revents & POLLIN)
                 serve_encoder(s, &prev_l, &prev_r);
             if (fds[1].revents & POLLIN)
-                serve_motor(s, &framer, &pending_since);
+                serve_motor(w, s, &framer, &pending_since);
             if (fds[2].revents & POLLIN)
                 serve_uss_requests(w, s);
         }
@@ -223,7 +237,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
         }
     }
     // A program's last frame may still sit in the queue.
-    while (serve_motor(s, &framer, &pending_since)) {
+    while (serve_motor(w, s, &framer, &pending_since)) {
     }
 }
 

@@ -16,10 +16,11 @@ int usage(const char* why) {
     return 2;
 }
 
-std::string with_spaces(std::string v, char from) {
+std::string with_spaces(std::string v, const char* from) {
     for (char& c : v)
-        if (c == from)
-            c = ' ';
+        for (const char* f = from; *f != '\0'; ++f)
+            if (c == *f)
+                c = ' ';
     return v;
 }
 
@@ -49,11 +50,12 @@ int options_parse(int argc, char** argv, sim_options* o) {
         else if (a == "--set")
             o->sets.push_back(v);
         else if (a == "--start")
-            o->sets.push_back("start " + with_spaces(v, ','));
+            o->sets.push_back("start " + with_spaces(v, ","));
         else if (a == "--io")
             o->sets.push_back("io " + v);
         else if (a == "--fault")
-            o->sets.push_back("fault " + with_spaces(v, '='));
+            // NAME=ARG or NAME=ARG,AT: "wheel_blocked=both,3".
+            o->sets.push_back("fault " + with_spaces(v, "=,"));
         else if (a == "--seed" || a == "--noise" || a == "--slip")
             o->sets.push_back(a.substr(2) + " " + v);
         else if (a == "--rate")

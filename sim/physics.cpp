@@ -75,6 +75,10 @@ void physics_step(const sim_world& w, const uint8_t* present, sim_robot* r, int 
                                            w.motor_gain_high);
     r->v_left = lag_towards(r->v_left, tl, dt, w.lag);
     r->v_right = lag_towards(r->v_right, tr, dt, w.lag);
+    if (r->held_left)
+        r->v_left = 0;
+    if (r->held_right)
+        r->v_right = 0;
 
     double vl = r->v_left, vr = r->v_right;
     if (w.noise > 0) {

@@ -25,6 +25,9 @@ struct sim_robot {
     double distance;                   // cm path length of the centre
     bool blocked;                      // the last step was refused by a wall
     bool blocked_ever;
+    // A wheel held by an obstacle of its own (a chair leg): 0 speed whatever
+    // the command, so the robot pivots about it when the other wheel turns.
+    bool held_left, held_right;
 };
 
 // The robot standing still at the world's start pose.

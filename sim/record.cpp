@@ -195,9 +195,40 @@ int record_map(const std::string& path, const sim_world& w, const sim_shared& s,
     std::snprintf(text, sizeof text, "end %.1f,%.1f %.1f deg", r.pose.x, r.pose.y, r.pose.heading);
     label(text, px(r.pose.x, r.pose.y) + cv::Point(body + 4, body + 12), end_colour);
 
+    // Where the robot was when the fault was injected, and when the stop
+    // frame after it came.
+    constexpr auto rx = std::memory_order_relaxed;
+    const cv::Scalar fault_colour(0, 140, 255), fault_stop_colour(160, 0, 160);
+    const double fault_t = s.fault_time.load(rx), stop_t = s.fault_stop_time.load(rx);
+    if (fault_t >= 0) {
+        const cv::Point at = px(s.fault_x.load(rx), s.fault_y.load(rx));
+        cv::drawMarker(img, at, fault_colour, cv::MARKER_TILTED_CROSS, 16, 2);
+        std::snprintf(text, sizeof text, "fault %.2f s", fault_t);
+        label(text, at + cv::Point(10, -8), fault_colour);
+    }
+    if (stop_t >= 0) {
+        const cv::Point at = px(s.fault_stop_x.load(rx), s.fault_stop_y.load(rx));
+        cv::drawMarker(img, at, fault_stop_colour, cv::MARKER_SQUARE, 14, 2);
+        std::snprintf(text, sizeof text, "stop %.2f s (%.2f s after)", stop_t, stop_t - fault_t);
+        label(text, at + cv::Point(10, 14), fault_stop_colour);
+    }
+
     // Scale bar (the grid's 50 cm) and legend in the bottom left corner, on
     // a white card so walls and path under them do not mix with the text.
-    const cv::Rect card(2, height - 132, 230, 130);
+    const struct {
+        const char* name;
+        cv::Scalar colour;
+    } legend_all[] = {{"wall", cv::Scalar(0, 0, 0)},
+                      {"board (digits beside it)", cv::Scalar(200, 80, 0)},
+                      {"board taken away", cv::Scalar(230, 190, 150)},
+                      {"path of the axle centre", cv::Scalar(0, 0, 220)},
+                      {"start pose (body, heading)", start_colour},
+                      {"end pose", end_colour},
+                      {"fault injected", fault_colour},
+                      {"first stop frame after it", fault_stop_colour}};
+    // The fault's entries only on a map that marks one.
+    const int entries = fault_t >= 0 ? 8 : 6;
+    const cv::Rect card(2, height - 36 - 16 * entries, 230, 34 + 16 * entries);
     img(card & cv::Rect(0, 0, width, height)).setTo(cv::Scalar(255, 255, 255));
     cv::rectangle(img, card, cv::Scalar(180, 180, 180), 1);
     const cv::Point bar(10, height - 12);
@@ -206,19 +237,10 @@ int record_map(const std::string& path, const sim_world& w, const sim_shared& s,
     cv::line(img, bar + cv::Point(0, -4), bar + cv::Point(0, 4), cv::Scalar(0, 0, 0), 1);
     cv::line(img, bar + cv::Point(bar_px, -4), bar + cv::Point(bar_px, 4), cv::Scalar(0, 0, 0), 1);
     label("50 cm (grid 50 cm)", bar + cv::Point(bar_px + 6, 4), cv::Scalar(0, 0, 0));
-    const struct {
-        const char* name;
-        cv::Scalar colour;
-    } legend[] = {{"wall", cv::Scalar(0, 0, 0)},
-                  {"board (digits beside it)", cv::Scalar(200, 80, 0)},
-                  {"board taken away", cv::Scalar(230, 190, 150)},
-                  {"path of the axle centre", cv::Scalar(0, 0, 220)},
-                  {"start pose (body, heading)", start_colour},
-                  {"end pose", end_colour}};
     int row = height - 34;
-    for (int i = static_cast<int>(sizeof legend / sizeof legend[0]) - 1; i >= 0; --i, row -= 16) {
-        cv::line(img, cv::Point(10, row - 4), cv::Point(34, row - 4), legend[i].colour, 3);
-        label(legend[i].name, cv::Point(40, row), cv::Scalar(60, 60, 60));
+    for (int i = entries - 1; i >= 0; --i, row -= 16) {
+        cv::line(img, cv::Point(10, row - 4), cv::Point(34, row - 4), legend_all[i].colour, 3);
+        label(legend_all[i].name, cv::Point(40, row), cv::Scalar(60, 60, 60));
     }
     return cv::imwrite(path, img) ? 0 : -1;
 }

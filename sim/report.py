@@ -3,13 +3,16 @@
 
 Usage: sim/report.py RUN_DIR
 
-Reads RUN_DIR/log.csv (the simulator's ground truth) and, when present,
+Reads RUN_DIR/log.csv (the simulator's ground truth, with the program's
+output lines stamped as they arrived) or, for a log without them,
 RUN_DIR/transcript.txt (what the program said it did). Writes RUN_DIR/truth.txt
 and prints the same lines: per move the commanded and the true distance or
 angle, how far the heading strayed during straight moves, the motor frames at
 full command and a warning when the two wheels swung against each other at
 full command; at each squaring the true angle to the surface and the true
-distances next to the readings the program went by. Adds a few of the figures
+distances next to the readings the program went by; for an injected fault,
+when it came, when the stop frame after it came and what the program said.
+Adds a few of the figures
 to RUN_DIR/summary.txt as key=value lines and draws RUN_DIR/plot.png: wheel
 speeds, decoded motor commands and heading over time, moves marked.
 
@@ -23,17 +26,17 @@ import sys
 # The helper modules sit beside this file; no byte-code files are left in the
 # source tree.
 sys.dont_write_bytecode = True
-from report_log import (FULL, KINDS, read_log, read_transcript, split_moves,  # noqa: E402
-                        state_at, unwrap)
+from report_log import (FAULT_LINE, FULL, KINDS, program_lines, read_log,  # noqa: E402
+                        read_program, split_moves, state_at, unwrap)
 from report_plot import plot  # noqa: E402
 
 TRACK = 28.8  # cm between the wheels
 
 
-def move_figures(states, heading, frames, moves, k):
-    a, b = moves[k]
-    t0 = frames[a][0]
-    t1 = frames[moves[k + 1][0]][0] if k + 1 < len(moves) else states[-1][0] + 1
+def move_figures(states, heading, driven, t0, t1):
+    """The true figures of one move: `driven` are its frames that drive a
+    wheel, t0 its start and t1 the next move's start (the robot's coasting
+    after the stop frame belongs to the move)."""
     i0, i1 = state_at(states, t0), state_at(states, t1)
     x0, y0 = states[i0][1], states[i0][2]
     h0 = heading[i0]
@@ -49,7 +52,6 @@ def move_figures(states, heading, frames, moves, k):
                 s[2] + side * TRACK / 2 * math.cos(math.radians(h)))
                for s, h in zip(states[i0:i1 + 1], heading[i0:i1 + 1])]
         wheel_path.append(sum(math.dist(pts[i - 1], pts[i]) for i in range(1, len(pts))))
-    driven = frames[a:b]
     full = sum(1 for _, left, right in driven if abs(left) == FULL or abs(right) == FULL)
     against = [(left > 0) for _, left, right in driven
                if abs(left) == FULL and abs(right) == FULL and left * right < 0]
@@ -59,6 +61,27 @@ def move_figures(states, heading, frames, moves, k):
     return {"t0": t0, "t1": t1, "along": along, "path": path,
             "turned_right": -(heading[i1] - h0), "stray": stray, "wheel_path": wheel_path,
             "frames": len(driven), "full": full, "swing": swing, "against": len(against)}
+
+
+def timed_moves(commanded, frames, end_of_run):
+    """Each commanded move with the frames that drive a wheel after the
+    previous move's end line, up to its own end line (to the next move's
+    start line when it has none). A line is stamped when the simulator read
+    it, a little after the program wrote it, so a move's first frame can be
+    stamped before its start line; the end line before it is written well
+    before, and a frame after a move's end line is its stop frame. Returns
+    (move, driven frames, t0, span) per move; t0 is its first driving frame
+    (its start line when none) and span the first and last driving frame,
+    for the plot."""
+    out, after = [], float("-inf")
+    for k, move in enumerate(commanded):
+        until = move["end"] if move["ended"] else \
+            commanded[k + 1]["start"] if k + 1 < len(commanded) else end_of_run
+        driven = [f for f in frames if after < f[0] <= until and (f[1], f[2]) != (0, 0)]
+        t0 = driven[0][0] if driven else move["start"]
+        out.append((move, driven, t0, (t0, driven[-1][0] if driven else t0)))
+        after = until
+    return out
 
 
 def guess_kind(fig):
@@ -85,24 +108,61 @@ def pair_targets(commanded, moves):
                   f"show {len(moves)}: targets not paired)")
 
 
-def describe_move(n, kind, target, fig):
+def describe_move(n, kind, target, fig, move=None):
+    """One move's line; `move` (from the program's timed lines) says whether
+    and how it ended."""
     name = KINDS[kind]
     frames = f"{fig['full']} of {fig['frames']} motor frames at full command"
     if kind == 1:
         want = f"{target:.1f}°" if target is not None else "?"
-        return (f"move {n} {name}: commanded {want} to the right, true {fig['turned_right']:.1f}°;"
-                f" {frames}")
-    want = f"{target:.0f} cm" if target is not None else "?"
+        claim = f"commanded {want} to the right"
+    else:
+        want = f"{target:.0f} cm" if target is not None else "?"
+        claim = f"commanded {want}" + (" of the {wheel} wheel" if kind == 2 else "")
+    if move is not None and not move["ended"]:
+        running = "still running when the program ended" if move.get("last") else \
+            "not ended when the next move started"
+        claim = running if target is None else f"{claim}, {running}"
+    if move is not None and move["by_fault"]:
+        frames += "; stopped by the drive fault"
+    if kind == 1:
+        return f"move {n} {name}: {claim}, true {fig['turned_right']:.1f}°; {frames}"
     if kind == 2:
         # Forward arcs count the left wheel, backward ones the right.
         wheel = "right" if target is not None and target < 0 else "left"
         travelled = fig["wheel_path"][1 if wheel == "right" else 0]
-        return (f"move {n} {name}: commanded {want} of the {wheel} wheel, true {travelled:.1f} cm"
+        return (f"move {n} {name}: {claim.format(wheel=wheel)}, true {travelled:.1f} cm"
                 f" (centre path {fig['path']:.1f} cm, turned {fig['turned_right']:.1f}° to the "
                 f"right); {frames}")
-    return (f"move {n} {name}: commanded {want}, true {fig['along']:.1f} cm along the start "
+    return (f"move {n} {name}: {claim}, true {fig['along']:.1f} cm along the start "
             f"heading (path {fig['path']:.1f} cm), heading strayed up to {fig['stray']:.1f}°; "
             f"{frames}")
+
+
+def fault_report(events, lines):
+    """The truth lines and summary keys of an injected fault: when it came,
+    the first stop frame after it (none when the run was ended by a signal
+    first), the detection time and the program's "drive fault: " line."""
+    if not events["fault"]:
+        return [], {}
+    injected, name = events["fault"][0]
+    out = [f"fault {detail} injected at {t:.2f} s" for t, detail in events["fault"]]
+    said = next((text[text.index(FAULT_LINE):] for t, text in lines or []
+                 if FAULT_LINE in text and (t is None or t >= injected)), None)
+    keys = {"fault": name, "fault_injected": f"{injected:.4f}", "fault_stop": "none",
+            "fault_detection": "none",
+            "fault_said": said[len(FAULT_LINE):] if said is not None else "none"}
+    told = f'the program said "{said}"' if said is not None else "the program said nothing"
+    if events["fault_stop"]:
+        stop = events["fault_stop"][0][0]
+        keys.update(fault_stop=f"{stop:.4f}", fault_detection=f"{stop - injected:.3f}")
+        out.append(f"fault detection: first stop frame after it at {stop:.2f} s, "
+                   f"{stop - injected:.2f} s after the injection; {told}")
+    else:
+        ended = (f" before the run was interrupted ({events['signal'][0][1]}) at "
+                 f"{events['signal'][0][0]:.2f} s" if events["signal"] else "")
+        out.append(f"fault detection: no stop frame after it{ended}; {told}")
+    return out, keys
 
 
 def squarings(pairs, uss):
@@ -135,46 +195,83 @@ def main():
         print("usage: sim/report.py RUN_DIR", file=sys.stderr)
         return 2
     run_dir = sys.argv[1]
-    states, frames, uss = read_log(os.path.join(run_dir, "log.csv"))
+    states, frames, uss, events = read_log(os.path.join(run_dir, "log.csv"))
     if not states:
         # Shorter than one state row (20 ms): nothing moved.
         states = [(0.0, 0.0, 0.0, 0.0, 0.0, 0.0)]
     heading = unwrap(states)
-    moves = split_moves(frames)
-    commanded, pairs = read_transcript(os.path.join(run_dir, "transcript.txt"))
-    targets, note = pair_targets(commanded, moves)
-    lines, kinds, swings, full = [], [], 0, 0
-    if note:
-        lines.append(note)
-    for k in range(len(moves)):
-        fig = move_figures(states, heading, frames, moves, k)
-        kind, target = targets[k] if targets else (guess_kind(fig), None)
-        kinds.append(kind)
-        lines.append(describe_move(k + 1, kind, target, fig))
+    lines = program_lines(run_dir, events)
+    commanded, pairs = read_program(lines) if lines is not None else (None, None)
+    if not commanded and events["output"]:
+        commanded = None  # a program that runs no move (a bench test of its own frames)
+    out, kinds, spans, swings, full = [], [], [], 0, 0
+    end_of_run = states[-1][0] + 1
+    if commanded and commanded[0]["start"] is not None:
+        # The program's lines carry their times: each move gets the frames
+        # between its start and the next move's.
+        commanded[-1]["last"] = True
+        moves = timed_moves(commanded, frames, end_of_run)
+        for k, (move, driven, t0, span) in enumerate(moves):
+            t1 = moves[k + 1][2] if k + 1 < len(moves) else end_of_run
+            fig = move_figures(states, heading, driven, t0, t1)
+            kinds.append(move["kind"])
+            spans.append(span)
+            out.append((move["kind"], move["target"], fig, move))
+    else:
+        # Lines without times (a transcript alone) pair by count, or not at all.
+        runs = split_moves(frames)
+        targets, note = pair_targets(
+            None if commanded is None else [(m["kind"], m["target"]) for m in commanded], runs)
+        if note:
+            out.append(note)
+        for k, (a, b) in enumerate(runs):
+            t0 = frames[a][0]
+            t1 = frames[runs[k + 1][0]][0] if k + 1 < len(runs) else end_of_run
+            fig = move_figures(states, heading, frames[a:b], t0, t1)
+            kind, target = targets[k] if targets else (guess_kind(fig), None)
+            kinds.append(kind)
+            spans.append((t0, frames[b - 1][0]))
+            out.append((kind, target, fig, None))
+    lines_out = []
+    n = 0
+    for item in out:
+        if isinstance(item, str):
+            lines_out.append(item)
+            continue
+        n += 1
+        kind, target, fig, move = item
+        lines_out.append(describe_move(n, kind, target, fig, move))
         full += fig["full"]
         if fig["swing"]:
             swings += 1
-            lines.append(f"WARNING: move {k + 1}: the wheels swung against each other at full "
-                         f"command ({fig['against']} frames at ±{FULL} in opposite directions)")
-    if not moves:
-        lines.append("no move: no motor frame drove a wheel")
+            lines_out.append(f"WARNING: move {n}: the wheels swung against each other at full "
+                             f"command ({fig['against']} frames at ±{FULL} in opposite directions)")
+    if n == 0:
+        lines_out.append("no move: no motor frame drove a wheel")
     found = squarings(pairs, uss)
-    for n, (claim, left, right) in enumerate(found or [], start=1):
-        lines.append(describe_squaring(n, claim, left, right))
+    for k, (claim, left, right) in enumerate(found or [], start=1):
+        lines_out.append(describe_squaring(k, claim, left, right))
+    fault_lines, fault_keys = fault_report(events, lines)
+    lines_out += fault_lines
     with open(os.path.join(run_dir, "truth.txt"), "w", encoding="utf-8") as f:
-        f.write("".join(line + "\n" for line in lines))
+        f.write("".join(line + "\n" for line in lines_out))
     summary = os.path.join(run_dir, "summary.txt")
-    own = ("moves=", "full_command_frames=", "swings=")
+    keys = {"moves": n, "full_command_frames": full, "swings": swings, **fault_keys}
+    own = tuple(f"{key}=" for key in ("moves", "full_command_frames", "swings", "fault",
+                                      "fault_injected", "fault_stop", "fault_detection",
+                                      "fault_said"))
     kept = []
     if os.path.exists(summary):
         with open(summary, encoding="utf-8") as f:
             kept = [line for line in f if not line.startswith(own)]
     with open(summary, "w", encoding="utf-8") as f:
-        f.write("".join(kept) + f"moves={len(moves)}\nfull_command_frames={full}\nswings={swings}\n")
-    for line in lines:
+        f.write("".join(kept) + "".join(f"{key}={value}\n" for key, value in keys.items()))
+    for line in lines_out:
         print(line)
+    marks = [(t, f"fault {detail}", "tab:orange") for t, detail in events["fault"][:1]]
+    marks += [(t, "stop", "tab:purple") for t, _ in events["fault_stop"][:1]]
     try:
-        plot(run_dir, states, heading, frames, moves, kinds)
+        plot(run_dir, states, heading, frames, spans, kinds, marks)
     except ImportError:
         print("(no plot.png: matplotlib is missing; scripts/deps python3-matplotlib installs it)")
     return 0

@@ -4,13 +4,18 @@ import csv
 import math
 import os
 import re
+from urllib.parse import unquote
 
 FULL = 127
 KINDS = {0: "straight", 1: "rotation", 2: "arc", 3: "fast straight"}
 
 
 def read_log(path):
+    """The state rows, the motor frames, the ultrasonic readings and the other
+    events: the program's output lines, fault injections and the stop after
+    them, signals, each as (time, detail)."""
     states, frames, uss = [], [], []
+    events = {"output": [], "fault": [], "fault_stop": [], "signal": []}
     with open(path, newline="", encoding="utf-8") as f:
         for row in csv.DictReader(f):
             t = float(row["time"])
@@ -24,7 +29,23 @@ def read_log(path):
                              row["detail"])
                 if m:
                     uss.append((t, int(m.group(1)), float(m.group(2)), float(m.group(3))))
-    return states, frames, uss
+            elif row["event"] in events:
+                # Output lines come %XX-escaped (the log's comma, its quote, '%').
+                events[row["event"]].append((t, unquote(row["detail"] or "")))
+    return states, frames, uss, events
+
+
+def program_lines(run_dir, events):
+    """The program's output lines as (time, text): from the log, where the
+    simulator stamped each as it arrived; else from transcript.txt without
+    times (None); None when there is neither."""
+    if events["output"]:
+        return events["output"]
+    path = os.path.join(run_dir, "transcript.txt")
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return [(None, line) for line in f.read().splitlines()]
 
 
 def unwrap(states):
@@ -55,28 +76,65 @@ def split_moves(frames):
     return moves
 
 
-def read_transcript(path):
-    """The moves the program commanded and its squaring readings, in order."""
+MODE_LINES = {"straight mode selected": 0, "rotae mode selected": 1}
+END_LINE = "sum_diff_l_r="
+FAULT_LINE = "drive fault: "
+
+
+def read_program(lines):
+    """The moves the program commanded and its squaring readings, in order.
+    Each mark may follow the text of a prompt still on the line (the drive
+    console's prompts end without a newline, so the next line printed joins
+    them).
+
+    A move starts at the line that names its target (a patrol's
+    `sequence_num=` record, the wall alignment's distance move and
+    rotations) or, for a move nothing named, at the run controller's
+    "... mode selected" line; it ends at its `sum_diff_l_r=` line, or at a
+    "drive fault: " line (the drive stopped it). Each move is a dict: kind,
+    target (None when no line names it), start and end (times, None when the
+    lines have none; end None too when it never ended), ended, by_fault.
+    """
     commanded, pairs = [], []
-    if not os.path.exists(path):
-        return None, None
-    with open(path, encoding="utf-8", errors="replace") as f:
-        lines = f.read().splitlines()
-    for i, line in enumerate(lines):
-        m = re.match(r"sequence_num=\d+\s+style=(-?\d+)\s+value=(-?\d+)", line)
+    open_move = None
+
+    def start(t, kind, target, mode_seen=False):
+        nonlocal open_move
+        open_move = {"kind": kind, "target": target, "start": t, "end": None, "ended": False,
+                     "by_fault": False, "mode_seen": mode_seen}
+        commanded.append(open_move)
+
+    def end(t, by_fault=False):
+        nonlocal open_move
+        if open_move is not None:
+            open_move.update(end=t, ended=True, by_fault=by_fault)
+            open_move = None
+
+    for i, (t, line) in enumerate(lines):
+        m = re.search(r"sequence_num=\d+\s+style=(-?\d+)\s+value=(-?\d+)", line)
         if m and int(m.group(1)) in KINDS:
-            commanded.append((int(m.group(1)), float(m.group(2))))
-        m = re.match(r"ref_dist=(-?\d+)\s+cur_dist = (-?\d+)", line)
+            start(t, int(m.group(1)), float(m.group(2)))
+        m = re.search(r"ref_dist=(-?\d+)\s+cur_dist = (-?\d+)", line)
         if m:
             pairs.append(None)  # the distance phase's two readings
             if int(m.group(2)) != 999:
-                commanded.append((0, float(int(m.group(2)) - int(m.group(1)))))
-        m = re.match(r"diff_uss=(-?\d+)\s+ref_angle=\s*(-?[\d.]+)", line)
+                start(t, 0, float(int(m.group(2)) - int(m.group(1))))
+        m = re.search(r"diff_uss=(-?\d+)\s+ref_angle=\s*(-?[\d.]+)", line)
         if m:
-            commanded.append((1, float(m.group(2))))
-        m = re.match(r"uss_l=(-?\d+)\s+uss_r=\s*(-?\d+)", line)
+            start(t, 1, float(m.group(2)))
+        mode = next((kind for text, kind in MODE_LINES.items() if line.endswith(text)), None)
+        if mode is not None:
+            if open_move is not None and not open_move["mode_seen"]:
+                open_move["mode_seen"] = True  # the named move's own mode line
+            else:
+                start(t, mode, None, mode_seen=True)
+        if END_LINE in line:
+            end(t)
+        elif FAULT_LINE in line:
+            end(t, by_fault=True)
+        m = re.search(r"uss_l=(-?\d+)\s+uss_r=\s*(-?\d+)", line)
         if m:
-            rotated = i + 1 < len(lines) and lines[i + 1].startswith("diff_uss=")
+            rotated = i + 1 < len(lines) and "diff_uss=" in lines[i + 1][1]
             pairs.append((int(m.group(1)), int(m.group(2)), not rotated))
     return commanded, pairs
 

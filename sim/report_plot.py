@@ -5,7 +5,10 @@ import os
 from report_log import FULL, KINDS
 
 
-def plot(run_dir, states, heading, frames, moves, kinds):
+def plot(run_dir, states, heading, frames, spans, kinds, marks=()):
+    """spans: each move's first and last driving frame; marks: (time, label,
+    colour) of moments to draw across all three panels (a fault's injection,
+    the stop after it)."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -25,13 +28,17 @@ def plot(run_dir, states, heading, frames, moves, kinds):
     ax[2].plot(t, heading, color="black", lw=1)
     ax[2].set_ylabel("heading (°)")
     ax[2].set_xlabel("time (s)")
-    for n, ((a, b), kind) in enumerate(zip(moves, kinds), start=1):
-        start, end = frames[a][0], frames[b - 1][0]
+    for n, ((start, end), kind) in enumerate(zip(spans, kinds), start=1):
         for axis in ax:
             axis.axvspan(start, end, color="tab:green" if n % 2 else "tab:olive", alpha=0.08)
         # Short moves sit close together: alternate the label heights.
         ax[0].annotate(f"{n} {KINDS[kind]}", (start, 1.0 if n % 2 else 0.92),
                        xycoords=("data", "axes fraction"), fontsize=7, va="top")
+    for when, label, colour in marks:
+        for axis in ax:
+            axis.axvline(when, color=colour, lw=1.2, ls="--")
+        ax[2].annotate(f"{label} {when:.2f} s", (when, 0.05), xycoords=("data", "axes fraction"),
+                       fontsize=7, color=colour, rotation=90, va="bottom", ha="right")
     ax[0].legend(loc="upper right", fontsize=8)
     ax[1].legend(loc="upper right", fontsize=8)
     for axis in ax:

@@ -32,6 +32,15 @@ struct sim_shared {
     std::atomic<uint8_t> present[kWorldMaxBoards];
     std::atomic<int> captures_of[kWorldMaxBoards];
 
+    // drive faults, as they take effect (sim/faults.h)
+    std::atomic<bool> encoder_silent{false}, encoder_dead_left{false}, encoder_dead_right{false};
+    std::atomic<double> fault_time{-1}, fault_x{0}, fault_y{0};  // the first injection
+    std::atomic<double> fault_stop_time{-1}, fault_stop_x{0}, fault_stop_y{0};  // the stop after it
+    // A signal was passed on to the command: a stop frame from now on is the
+    // program being ended, not the program catching a fault.
+    std::atomic<bool> interrupted{false};
+    std::atomic<bool> reversed_shown[2]{};  // a reversed motor's fault row is written
+
     std::atomic<int64_t> encoder_requests{0}, encoder_wraps{0}, uss_queries{0};
     std::atomic<int64_t> captures{0}, captures_failed{0}, boards_removed{0};
 };

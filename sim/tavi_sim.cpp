@@ -20,6 +20,7 @@
 #include "sim/capture.h"
 #include "sim/children.h"
 #include "sim/devices.h"
+#include "sim/faults.h"
 #include "sim/options.h"
 #include "sim/physics.h"
 #include "sim/record.h"
@@ -52,10 +53,14 @@ void physics_loop(const sim_world& w, double rate) {
     uint8_t present[kWorldMaxBoards];
     bool was_blocked = false;
     auto next = clock::now();
+    sim_fault_clock faults{};
     for (long step = 1; !shared.stop.load(std::memory_order_relaxed); ++step) {
         state_present(shared, present);
-        physics_step(w, present, &r, shared.cmd_left.load(std::memory_order_relaxed),
-                     shared.cmd_right.load(std::memory_order_relaxed), dt, &rng);
+        faults_due(w, state_now(shared), &faults, &r, &shared);
+        physics_step(w, present, &r,
+                     faults_motor_command(w, 0, shared.cmd_left.load(std::memory_order_relaxed)),
+                     faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed)),
+                     dt, &rng);
         state_publish(&shared, r);
         if (r.blocked && !was_blocked)
             record_event(shared, "blocked", "wall");
@@ -162,7 +167,7 @@ int main(int argc, char** argv) {
 
     int code = 0;
     if (!o.command.empty())
-        code = children_run_command(o, sigs, dev, o.socket, shared);
+        code = children_run_command(o, sigs, dev, o.socket, &shared);
     else
         wait_for_stop(o, sigs);
 

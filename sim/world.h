@@ -67,6 +67,13 @@ struct sim_world {
     int uss_late_ms;  // 0 = replies on time
     bool uss_no_echo[4];
     bool capture_fail, capture_nofile, capture_truncated;
+    // Drive faults, each from a time in s on the simulator's clock (the log's
+    // time, 0 when the simulator starts) on; -1 = never. Index 0 = left wheel,
+    // 1 = right wheel.
+    double encoder_silent_at;        // encoder_dev reads requests and never replies
+    double encoder_dead_at[2];       // that wheel's increment in every reply is 0
+    double wheel_blocked_at[2];      // that wheel is held at 0 speed
+    bool motor_reversed[2];          // that motor turns against its command, all run
     std::vector<std::string> lines;  // every accepted line, in order (the effective world)
 };
 

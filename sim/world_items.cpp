@@ -130,6 +130,30 @@ int world_parse_curve(sim_world* w, std::istringstream& in, std::string* error) 
     return 0;
 }
 
+namespace {
+
+// "left", "right" (and "both" when allowed) as the wheels they name.
+bool read_wheels(std::istringstream& in, bool both_allowed, bool wheels[2]) {
+    std::string tok;
+    in >> tok;
+    wheels[0] = tok == "left" || (both_allowed && tok == "both");
+    wheels[1] = tok == "right" || (both_allowed && tok == "both");
+    return wheels[0] || wheels[1];
+}
+
+// The optional AT_S: seconds on the simulator's clock, default 0 (from the
+// start).
+bool read_at(std::istringstream& in, double* at) {
+    *at = 0;
+    std::string tok;
+    if (!(in >> tok))
+        return true;
+    std::istringstream one(tok);
+    return world_read_numbers(one, at, 1) && *at >= 0;
+}
+
+}  // namespace
+
 int world_parse_fault(sim_world* w, std::istringstream& in, std::string* error) {
     std::string name;
     if (!(in >> name)) {
@@ -156,6 +180,32 @@ int world_parse_fault(sim_world* w, std::istringstream& in, std::string* error) 
             return -1;
         }
         w->uss_no_echo[ch - 1] = true;
+    } else if (name == "encoder_silent") {
+        if (!read_at(in, &w->encoder_silent_at)) {
+            *error = "encoder_silent takes a start time in s (at least 0)";
+            return -1;
+        }
+    } else if (name == "encoder_dead" || name == "wheel_blocked") {
+        const bool blocked = name == "wheel_blocked";
+        bool wheels[2];
+        double at = 0;
+        if (!read_wheels(in, blocked, wheels) || !read_at(in, &at)) {
+            *error = name + (blocked ? " needs left, right or both" : " needs left or right") +
+                     ", then an optional start time in s (at least 0)";
+            return -1;
+        }
+        double* times = blocked ? w->wheel_blocked_at : w->encoder_dead_at;
+        for (int i = 0; i < 2; ++i)
+            if (wheels[i])
+                times[i] = at;
+    } else if (name == "motor_reversed") {
+        bool wheels[2];
+        if (!read_wheels(in, false, wheels)) {
+            *error = "motor_reversed needs left or right";
+            return -1;
+        }
+        w->motor_reversed[0] = w->motor_reversed[0] || wheels[0];
+        w->motor_reversed[1] = w->motor_reversed[1] || wheels[1];
     } else if (name == "capture_fail") {
         w->capture_fail = true;
     } else if (name == "capture_nofile") {

@@ -274,8 +274,10 @@ TEST_F(Bench, UnreadableNumberStopsWithFailureStatus) {
 }
 
 TEST_F(Bench, VelCtrlRunPrintsItsSamplesHaltsAndSummarizes) {
+    // Wheels that never turn: a reference low enough that its command stays
+    // soft for the whole run (20 cm/s would be a stalled wheel, and stopped).
     feed_encoder(0, 0);
-    emu_child_result r = run({"vel_ctrl"}, "20\n20\n");
+    emu_child_result r = run({"vel_ctrl"}, "0.5\n0.5\n");
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
     EXPECT_EQ(WEXITSTATUS(r.status), 0);

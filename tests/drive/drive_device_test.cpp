@@ -395,8 +395,10 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
                 encoder_stop();
                 return 1;
             }
-            // With no reply coming, exactly one request is outstanding.
-            const std::size_t pending = emu_drain(master, 300, kExchangeTimeoutMs).size();
+            // With no reply coming, the sampler gives the period up after its
+            // deadline, publishes it as stale (counts 0, sums kept) and asks again.
+            const std::size_t pending = emu_read_bytes(master, 2, kExchangeTimeoutMs).size();
+            const bool stale = !encoder_fresh();
             // A signal that interrupts that wait must not turn it into a read
             // that blocks: the stop below would then never return. Only the
             // sampler leaves the signal unblocked, so it is the one to get it.
@@ -411,8 +413,8 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
             usleep(100000);
             encoder_stop();
             encoder_get(&c);
-            printf("pending=%zu stopped: %d %d %d %d\n", pending, c.left, c.right, c.left_sum,
-                   c.right_sum);
+            printf("asked again=%zu stale=%d stopped: %d %d %d %d\n", pending, stale ? 1 : 0,
+                   c.left, c.right, c.left_sum, c.right_sum);
             // A new sampler starts from zero and asks at once.
             encoder_create();
             encoder_get(&c);
@@ -438,7 +440,7 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
                   "ff 01: request=1 sent=1 counts -1 -1 sums -1 -1 cm -0.03810 -0.03871\n"
                   "80 80: request=1 sent=1 counts -128 128 sums -129 127 cm -4.91513 4.91661\n"
                   "7f 81: request=1 sent=1 counts 127 127 sums -2 254 cm -0.07620 9.83321\n"
-                  "pending=1 stopped: 127 127 -2 254\n"
+                  "asked again=2 stale=1 stopped: 0 0 -2 254\n"
                   "<started>\n"
                   "restart: 0 0 0 0 asked=1\n");
     emu_pty_close(&encoder);
@@ -503,7 +505,8 @@ TEST(DriveDeviceMotor, FramesOnTheWire) {
 // The speed loop with no wheel turning: the error of a 20 cm/s reference piles
 // up until the left wheel's command sits at the clamp. vel_ctrl_reset must
 // clear that pile, so a fresh 20 cm/s starts from a moderate command; and
-// vel_ctrl_cancel reports whether it ended a loop.
+// vel_ctrl_cancel reports whether it ended a loop. (Left at the clamp for
+// half a second, the wheel would count as stalled: the reset comes first.)
 TEST(DriveDeviceSpeedLoop, ResetClearsTheAccumulatedErrorAndCancelReports) {
     emu_device_dir devices;
     const int motor = emu_fifo_node(devices, "motor_dev");
@@ -515,15 +518,20 @@ TEST(DriveDeviceSpeedLoop, ResetClearsTheAccumulatedErrorAndCancelReports) {
             }
             vel_ctrl_set(20, 20);
             vel_ctrl_create();
-            usleep(1000000);
-            std::vector<uint8_t> wire = emu_drain(motor, 0, kExchangeTimeoutMs);
-            const int piled = wire.size() >= 4 ? wire[wire.size() - 4] : -1;
+            // Frame by frame until the left command sits at the clamp; then at
+            // once, long before a wheel that still does not turn counts as
+            // stalled, the reset.
+            int piled = -1;
+            for (int frame = 0; frame < 200 && piled != 127; ++frame) {
+                const std::vector<uint8_t> one = emu_read_bytes(motor, 4, kExchangeTimeoutMs);
+                piled = one.size() == 4 ? one[0] : -1;
+            }
             vel_ctrl_reset();
             vel_ctrl_set(20, 20);
             // Frames of a period that began before the reset may still come.
             usleep(60000);
             emu_drain(motor, 0, kExchangeTimeoutMs);
-            wire = emu_read_bytes(motor, 4, kExchangeTimeoutMs);
+            const std::vector<uint8_t> wire = emu_read_bytes(motor, 4, kExchangeTimeoutMs);
             const int fresh = wire.size() == 4 ? wire[0] : -1;
             const int cancelled = vel_ctrl_cancel();
             const int again = vel_ctrl_cancel();

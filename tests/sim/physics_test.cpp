@@ -119,6 +119,23 @@ TEST(Physics, WallStopsTheRobotAndItsEncoders) {
     EXPECT_LT(r.pose.x, 60.0 - kWorldBodyRadius - 1.0);
 }
 
+TEST(Physics, HeldWheelStaysPutAndTheRobotPivotsAboutIt) {
+    sim_world w = world_of({});
+    std::mt19937 rng(w.seed);
+    sim_robot r = physics_start(w);
+    r.held_left = true;
+    for (int i = 0; i < 1000; ++i)
+        physics_step(w, nullptr, &r, 127, 68, 0.001, &rng);  // both commanded forward
+    EXPECT_EQ(r.v_left, 0.0);
+    EXPECT_EQ(r.travel_left, 0.0);
+    EXPECT_GT(r.heading_turned, 30.0);  // counter-clockwise, about the left wheel
+    // The left wheel's contact point, half the track to the left of the
+    // centre, has not moved from (0, 14.4).
+    const double h = r.heading_turned * M_PI / 180.0;
+    EXPECT_NEAR(r.pose.x - kWorldTrack / 2 * std::sin(h), 0.0, 1e-6);
+    EXPECT_NEAR(r.pose.y + kWorldTrack / 2 * std::cos(h), kWorldTrack / 2, 1e-6);
+}
+
 TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
     sim_world w = world_of({"noise 0.05", "slip 0.2", "seed 7"});
     sim_robot a = run(w, 78, 68, 1.0), b = run(w, 78, 68, 1.0);
@@ -129,7 +146,9 @@ TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
 TEST(World, ParsesItemsAndRejectsMalformedLines) {
     sim_world w = world_of({"box 0 0 100 50", "board 50 49 -90 12 width 20 remove_after_captures 2",
                             "io 101010101010", "fault uss_late", "fault uss_no_echo 2",
-                            "start 1 2 3  # comment", "uss 3 -10 0 180"});
+                            "start 1 2 3  # comment", "uss 3 -10 0 180", "fault encoder_silent 2.5",
+                            "fault encoder_dead right", "fault wheel_blocked both 3",
+                            "fault motor_reversed left"});
     EXPECT_EQ(w.walls.size(), 5u);
     ASSERT_EQ(w.boards.size(), 1u);
     EXPECT_EQ(w.boards[0].digits, "12");
@@ -139,12 +158,34 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
     EXPECT_TRUE(w.uss_no_echo[1]);
     EXPECT_EQ(w.start_heading, 3.0);
     EXPECT_TRUE(w.uss[2].fitted);
+    EXPECT_EQ(w.encoder_silent_at, 2.5);
+    EXPECT_EQ(w.encoder_dead_at[0], -1.0);  // the other wheel's counter stays
+    EXPECT_EQ(w.encoder_dead_at[1], 0.0);   // no time: from the start
+    EXPECT_EQ(w.wheel_blocked_at[0], 3.0);
+    EXPECT_EQ(w.wheel_blocked_at[1], 3.0);
+    EXPECT_TRUE(w.motor_reversed[0]);
+    EXPECT_FALSE(w.motor_reversed[1]);
     std::string err;
-    for (const char* bad :
-         {"wall 1 2 3", "board 0 0 0 123", "board 0 0 0 1x", "io 123", "fault nothing",
-          "start 1 2 x", "uss 5 0 0 0", "slip 2", "teleport", "motor_curve left 0 0",
-          "motor_curve up 0 0 127 90", "motor_curve right 0 0 50 20 40 30",
-          "motor_curve left 0 0 50 20 127"}) {
+    for (const char* bad : {"wall 1 2 3",
+                            "board 0 0 0 123",
+                            "board 0 0 0 1x",
+                            "io 123",
+                            "fault nothing",
+                            "start 1 2 x",
+                            "uss 5 0 0 0",
+                            "slip 2",
+                            "teleport",
+                            "motor_curve left 0 0",
+                            "motor_curve up 0 0 127 90",
+                            "motor_curve right 0 0 50 20 40 30",
+                            "motor_curve left 0 0 50 20 127",
+                            "fault encoder_silent -1",
+                            "fault encoder_silent x",
+                            "fault encoder_dead both",
+                            "fault encoder_dead left 1 2",
+                            "fault wheel_blocked up 3",
+                            "fault motor_reversed left 3",
+                            "fault motor_reversed"}) {
         sim_world v;
         world_defaults(&v);
         EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;

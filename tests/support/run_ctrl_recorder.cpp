@@ -1,6 +1,8 @@
 #include "tests/support/run_ctrl_recorder.h"
 
 #include "drive/run_ctrl.h"
+#include "drive/supervisor.h"
+#include "drive/vel_ctrl.h"
 
 namespace {
 
@@ -61,4 +63,10 @@ void run_ctrl_reset_Kfr() {
 
 void run_ctrl_reset() {
     note("reset");
+}
+
+// The callers ask the speed loop after each move whether it stopped on a
+// fault; here the drive is always healthy.
+int vel_ctrl_fault() {
+    return SUPERVISOR_OK;
 }

@@ -1,0 +1,107 @@
+// What every family of the fault matrix shares: one shipped program run in the
+// simulated robot by sh in the run directory (nodes in $TAVI_DEVICE_DIR), what
+// the operator saw on the terminal, where the wheels were left according to
+// the simulator's motor log, and the row of docs/faults.md a passing case
+// writes when TAVI_FAULT_TABLE names a file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/emulated_devices.h"
+
+namespace faults {
+
+#ifdef __SANITIZE_THREAD__
+constexpr bool under_tsan = true;
+#else
+constexpr bool under_tsan = false;
+#endif
+// Why a row that drives the demonstration's long legs skips under ThreadSanitizer.
+extern const char* const long_legs_skip;
+
+// The worlds, and one with a fault switch of the simulator thrown.
+std::vector<std::string> world(const char* name);
+std::vector<std::string> world(const char* name, const char* fault);
+
+enum class motors {
+    stopped,          // frames were sent; the last one must be a stop frame
+    never_commanded,  // no motor node: not one frame may have reached the wheels
+};
+
+// A signal sent to the launcher once `after` has been printed `count` times;
+// sig 0 = none, the program ends by itself.
+struct stop_with {
+    int sig = 0;
+    const char* after = "";
+    int count = 1;
+};
+
+struct outcome {
+    int status = -1;                 // exit status; a signal's is the launcher's 128 + signal
+    std::string output;              // the terminal: standard output and error together
+    std::vector<std::string> lines;  // its whole lines, without the launcher's own
+    std::map<std::string, std::string> summary;  // the simulator's, plus derived values
+    std::vector<std::string> frames;             // motor frames on the wire, in order
+};
+
+class FaultRun : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;  // keeps the run directory of a failed case
+
+    // Starts `command` under the launcher; exec all the way down, so the
+    // child's pid is the simulator's.
+    emu_child start(const std::vector<std::string>& sim_args, const std::string& command,
+                    const std::string& input);
+    // Sends stop.sig once its line has been printed (nothing when sig is 0).
+    void stop_when_printed(emu_child* child, const stop_with& stop, int timeout_ms);
+    // Waits for the end; fatal when it hung, was killed or left no summary.
+    void finish(emu_child* child, int timeout_ms, outcome* o);
+    // Whole terminal lines ("{key}" replaced from the summary) in this order;
+    // fatal at the first one missing. `seen` gets them as the table shows them.
+    void expect_lines(const outcome& o, const std::vector<std::string>& want,
+                      std::vector<std::string>* seen);
+    void expect_wheels(const outcome& o, motors wheels);
+    // Cut off by a signal between two lines, with the wheels driven right up
+    // to the stop frame.
+    void expect_cut_mid_move(const outcome& o, const std::string& last_line_has);
+    // Appends the row of docs/faults.md when the case passed.
+    void record(const std::string& fault, const std::string& program,
+                const std::vector<std::string>& seen, const outcome& o, motors wheels);
+
+    std::string run_dir;
+};
+
+// The launcher execs the simulator, whose one child is the program.
+pid_t program_of(pid_t launcher);
+// The state letter of /proc/PID/status ('T' when stopped).
+char process_state(pid_t pid);
+bool is_stop_frame(const std::string& hex);
+// "exec PROGRAM" for a program as a row shows it, a note for the table in
+// parentheses left out ("benchtest direction (squaring only)").
+std::string exec_of(const std::string& program);
+std::string shell_quoted(const std::string& s);
+// No python3 here (the i386 root has none) for a command that needs it.
+bool lacks_python(const std::string& command);
+
+// The longest pause between two motor frames, the frame before it and whether
+// a driving frame came after it.
+struct frame_gap {
+    double seconds = 0;
+    std::string before;
+    bool driven_after = false;
+};
+frame_gap longest_gap(const std::string& run_dir);
+
+// Failure messages and test names say the row's name, not its bytes.
+template <class Row>
+std::string row_name(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.name;
+}
+
+}  // namespace faults
