@@ -1,5 +1,6 @@
 #include "bench/test_direction.h"
 
+#include <climits>
 #include <cstdio>
 
 #include "bench/test_input.h"
@@ -7,11 +8,11 @@
 #include "drive/vel_ctrl.h"
 #include "sensors/direction.h"
 
-bool test_direction_align(int* distance) {
+bool test_direction_align(int* distance, int lowest) {
     encoder_create();
     vel_ctrl_create();
     printf("正体補正する距離[cm] = ");
-    if (!test_input_int(distance)) {
+    if (!test_input_int_at_least(distance, lowest)) {
         return false;
     }
     if (direction_correct(*distance) == 1) {
@@ -24,7 +25,7 @@ bool test_direction_align(int* distance) {
 
 void test_direction() {
     int distance = 0;
-    if (test_direction_align(&distance)) {
+    if (test_direction_align(&distance, INT_MIN)) {
         printf("Program stopped\n");
     }
 }

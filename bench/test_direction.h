@@ -5,5 +5,6 @@ void test_direction();
 
 // The alignment both alignment tests begin with: starts the encoder sampler
 // and the speed loop, asks for the distance, aligns there and prints the
-// outcome. False when the distance could not be read (the routine then ends).
-bool test_direction_align(int* distance);
+// outcome. False when the distance could not be read or is below lowest (the
+// routine then ends).
+bool test_direction_align(int* distance, int lowest);

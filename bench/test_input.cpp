@@ -78,13 +78,17 @@ int scan_whole(long long* value) {
 }  // namespace
 
 bool test_input_int(int* value) {
+    return test_input_int_at_least(value, INT_MIN);
+}
+
+bool test_input_int_at_least(int* value, int lowest) {
     fflush(stdout);
     long long v = 0;
     int got = scan_whole(&v);
     if (got == EOF) {
         return give_up("end of input", 0);
     }
-    if (got != 1 || v < INT_MIN || v > INT_MAX || !at_word_end()) {
+    if (got != 1 || v < lowest || v > INT_MAX || !at_word_end()) {
         return not_a_number();
     }
     *value = static_cast<int>(v);

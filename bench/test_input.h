@@ -14,6 +14,9 @@
 // False, with the motors stopped and the reason printed, when input ended or
 // the answer was not a number.
 bool test_input_int(int* value);
+// The same, for an answer the routine subtracts from: below lowest it would
+// overflow there, so it is no usable number either. False as above.
+bool test_input_int_at_least(int* value, int lowest);
 // Reads a number ("%f"); it must be finite, no larger in size than the
 // largest int ("nan", "inf", "1e39" and "2147483648" are not) and end at white
 // space or the end of input. False as above.
@@ -21,7 +24,11 @@ bool test_input_float(float* value);
 // Reads one character ("%c"), white space included. False only at the end of input.
 bool test_input_char(char* value);
 // Reads and drops one character: the separator after an answer, as the drive
-// console's reads do.
+// console's reads do. One departure there: after the mode letter the console
+// drops that letter's newline, but an empty line (the letter read is the
+// newline itself) has none left to drop, so nothing is. Dropping one more
+// character anyway would eat the first letter typed next: "s 20 3, empty
+// line, s 20 3" would make five moves instead of three.
 void test_input_skip_char();
 // The motor output tests' two answers: "PWM value [left]= " and
 // "PWM value [right]= ", each a whole number. False as above.

@@ -8,6 +8,7 @@
 #include "bench/test_input.h"
 #include "bench/test_scratch.h"
 #include "drive/calibration.h"
+#include "drive/command.h"
 #include "drive/distance.h"
 #include "drive/encoder.h"
 #include "drive/vel_ctrl.h"
@@ -88,7 +89,7 @@ void test_vel_ctrl() {
 
     // drivehalt prints its own line; ours must reach the terminal before it.
     fflush(stdout);
-    int status = system("./drivehalt");
+    int status = command_run("./drivehalt");
     (void)status;
 
     const test_vel_ctrl_summary sum = test_vel_ctrl_summarize(stats);

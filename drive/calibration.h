@@ -27,6 +27,29 @@ constexpr double DRIVE_LEFT_CORRECTION = 0.9842;
 // the nominal 20 ms period (1.9356717 as a float).
 constexpr float DRIVE_CMS_PER_COUNT = DRIVE_CM_PER_COUNT * 50;
 
+// ---- turning geometry: the wheel track, with pi as the tuning used it.
+// The two factors the run controller turns with are kept as they were tuned
+// (to the digits written); the checks below tie both to this one track, so
+// a factor edited alone no longer compiles.
+constexpr double DRIVE_TRACK_CM = 28.8;
+constexpr double DRIVE_PI = 3.1416;
+// cm/s of wheel speed per deg/s of turn: half the track times a degree in
+// radians.
+constexpr double DRIVE_ROTATION_FACTOR = 0.251328;
+// Degrees turned per cm of left-right wheel difference: a radian in degrees
+// over the track.
+constexpr double DRIVE_ANGLE_FACTOR = 1.9894321;
+namespace drive_calibration_check {
+constexpr double off(double a, double b) {
+    return a > b ? a - b : b - a;
+}
+constexpr double track_rotation = DRIVE_PI * DRIVE_TRACK_CM / 360;
+constexpr double track_angle = 180 / (DRIVE_PI * DRIVE_TRACK_CM);
+static_assert(off(DRIVE_ROTATION_FACTOR, track_rotation) < 5e-7,
+              "the rotation factor is not the track's");
+static_assert(off(DRIVE_ANGLE_FACTOR, track_angle) < 5e-8, "the angle factor is not the track's");
+}  // namespace drive_calibration_check
+
 // ---- Drive supervision: when the wheels or the encoder no longer do what
 // the speed loop commands. The motor driver holds the last command, so these
 // are the only thing between a pulled cable and a robot driving on.

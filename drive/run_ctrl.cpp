@@ -15,10 +15,6 @@
 
 namespace {
 
-// Wheel track 28.8 cm with pi as 3.1416: cm/s of wheel speed per deg/s of
-// turn, used exactly as tuned.
-constexpr double ROTATION_FACTOR = 0.251328;
-
 std::atomic<int32_t> run_mode{0};
 std::atomic<float> run_speed{0.0f};
 std::atomic<float> run_dist{0.0f};
@@ -88,8 +84,8 @@ void run_ctrl_set(int mode, float speed) {
         vel_ctrl_set(speed, speed);
     } else if (mode == RUN_ROTATE) {
         printf("rotae mode selected\n");
-        vel_ctrl_set(static_cast<float>(ROTATION_FACTOR * speed),
-                     static_cast<float>(-ROTATION_FACTOR * speed));
+        vel_ctrl_set(static_cast<float>(DRIVE_ROTATION_FACTOR * speed),
+                     static_cast<float>(-DRIVE_ROTATION_FACTOR * speed));
     } else {
         vel_ctrl_set(0.0f, 0.0f);
     }

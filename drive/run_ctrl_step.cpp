@@ -7,9 +7,6 @@
 
 namespace {
 
-// Wheel track 28.8 cm with pi as 3.1416: degrees turned per cm of left-right
-// difference, used exactly as tuned.
-constexpr double ANGLE_FACTOR = 1.9894321;
 constexpr double RAMP_CM = 12.0;       // straight and arc slow down over the last 12 cm
 constexpr double CREEP_SPEED = 2.0;    // cm/s at the target
 constexpr double FAST_ZONE_CM = 45.0;  // fast straight: fixed speed over the last 45 cm
@@ -113,7 +110,7 @@ run_ctrl_action rotation(const run_ctrl_inputs& in, run_ctrl_balance* balance) {
     const double l = in.left;
     const double r = in.right;
     if (in.dist_flag == 1) {
-        const double angle = (l - r) * ANGLE_FACTOR;
+        const double angle = (l - r) * DRIVE_ANGLE_FACTOR;
         if (passed(in.speed, angle, in.dist)) {
             return ended();
         }

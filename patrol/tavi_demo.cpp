@@ -14,18 +14,18 @@ const int32_t dir_number[SLOTS] = {4, 0, 0};
 const int32_t num_number[SLOTS] = {4, 0, 0};
 
 const pt_route route = {
-    pt_data,
-    4,      // steps
-    80.0f,  // straight speed, cm/s
-    30.0f,  // rotation speed
-    50,     // squared up at this distance, cm
-    46,     // read from here: the camera sits 4 cm ahead of the rangers
-    1,      // digits per reading
-    {dir_number, SLOTS},
-    {num_number, SLOTS},
-    STEP_PAUSE_US,
-    FINAL_PAUSE_US,
-    nullptr,  // the records are walked directly
+    .records = pt_data,
+    .steps = 4,
+    .straight_speed = 80.0f,  // cm/s
+    .rotation_speed = 30.0f,  // deg/s
+    .align_distance = 50,     // cm
+    .read_distance = 46,      // the camera sits 4 cm ahead of the rangers
+    .digits = 1,
+    .align_at = {dir_number, SLOTS},
+    .read_at = {num_number, SLOTS},
+    .step_pause_us = STEP_PAUSE_US,
+    .final_pause_us = FINAL_PAUSE_US,
+    .get_record = nullptr,  // the records are walked directly
 };
 
 }  // namespace

@@ -21,18 +21,18 @@ void get_patrol_data(int index, int32_t* style, int32_t* value) {
 }
 
 const pt_route route = {
-    pt_data,
-    10,     // steps
-    10.0f,  // straight speed, cm/s
-    10.0f,  // rotation speed
-    60,     // squared up at this distance, cm
-    56,     // read from here: the camera sits 4 cm ahead of the rangers
-    2,      // digits per reading
-    {dir_number, SLOTS},
-    {num_number, SLOTS},
-    STEP_PAUSE_US,
-    FINAL_PAUSE_US,
-    get_patrol_data,
+    .records = pt_data,
+    .steps = 10,
+    .straight_speed = 10.0f,  // cm/s
+    .rotation_speed = 10.0f,  // deg/s
+    .align_distance = 60,     // cm
+    .read_distance = 56,      // the camera sits 4 cm ahead of the rangers
+    .digits = 2,
+    .align_at = {dir_number, SLOTS},
+    .read_at = {num_number, SLOTS},
+    .step_pause_us = STEP_PAUSE_US,
+    .final_pause_us = FINAL_PAUSE_US,
+    .get_record = get_patrol_data,
 };
 
 }  // namespace

@@ -22,12 +22,10 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "tools/inspect_draw.h"
-#include "vision/binarization.h"
 #include "vision/labelling.h"
 #include "vision/number_detect.h"
 
@@ -45,96 +43,71 @@ std::string absolute(const std::string& p) {
     return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + p : p;
 }
 
-// Standard output to /dev/null while the chain runs a second time for the
-// pictures; its lines were printed by the first run.
-struct quiet_stdout {
-    quiet_stdout() {
-        std::fflush(stdout);
-        saved = dup(1);
-        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            dup2(null, 1);
-            close(null);
-        }
-    }
-    ~quiet_stdout() {
-        std::fflush(stdout);
-        if (saved >= 0) {
-            dup2(saved, 1);
-            close(saved);
-        }
-    }
-    int saved = -1;
+struct options {
+    std::string frame_path;
+    std::string out = "inspect.png";
+    int distance = 0;
+    int digits = 1;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// False on a command line that is not the usage.
+bool parse(int argc, char** argv, options* o) {
     std::vector<std::string> pos;
-    std::string out = "inspect.png";
-    int digits = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-o" && i + 1 < argc) {
-            out = argv[++i];
+            o->out = argv[++i];
         } else if (a == "--digits" && i + 1 < argc) {
-            digits = std::atoi(argv[++i]);
+            o->digits = std::atoi(argv[++i]);
         } else if (a.size() > 1 && a[0] == '-') {
-            return usage();
+            return false;
         } else {
             pos.push_back(a);
         }
     }
-    if (pos.size() != 2 || (digits != 1 && digits != 2))
-        return usage();
-    const std::string frame_path = absolute(pos[0]);
-    out = absolute(out);
-    const int distance = std::atoi(pos[1].c_str());
-    const cv::Mat frame = cv::imread(frame_path, cv::IMREAD_ANYCOLOR);
-    if (frame.empty()) {
-        std::fprintf(stderr, "tavi-inspect: cannot load %s\n", frame_path.c_str());
-        return 1;
-    }
+    if (pos.size() != 2 || (o->digits != 1 && o->digits != 2))
+        return false;
+    o->frame_path = absolute(pos[0]);
+    o->out = absolute(o->out);
+    o->distance = std::atoi(pos[1].c_str());
+    return true;
+}
 
+// One run of the reading chain, and what it went through.
+struct inspection {
+    int rc = -1;
+    number_reading reading{};
+    number_trace trace;
+    int stored[2] = {-1, -1};
+};
+
+// Runs the chain once on frame, its console lines printed as the robot prints
+// them, its image files in a scratch folder so a robot's own img/ is left as
+// it was. False when the scratch folder could not be made.
+bool run(const cv::Mat& frame, const options& o, inspection* in) {
     char scratch[] = "/tmp/tavi-inspect.XXXXXX";
     if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0 || mkdir("img", 0755) != 0) {
         std::perror("tavi-inspect: scratch folder");
-        return 1;
+        return false;
     }
-    number_set_nums(digits);
-    number_reading reading{};
-    const int rc = number_detect_frame(frame, distance, 0, &reading);
-    int stored[2] = {-1, -1};
-    number_get(stored);
-
-    // The same chain again, quietly, for what the pictures need.
-    cv::Mat binary;
-    binarization(frame, binary);
-    std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(binary.clone(), contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
-    candidate_rect table[CANDIDATE_TABLE_SIZE];
-    std::vector<cv::Mat> panels;
-    {
-        quiet_stdout quiet;
-        cv::Mat consumed = binary.clone();
-        labelling(&consumed, table, distance);
-        for (int i = 0; i < reading.examined; ++i) {
-            int result = -1;
-            if (!number_detect_candidate(frame, table[i], &result))
-                break;
-            cv::Mat crop = cv::imread("img/trim.jpg", cv::IMREAD_COLOR), crop_binary;
-            if (crop.empty())
-                break;
-            binarization(crop, crop_binary);
-            panels.push_back(inspect_candidate_panel(crop_binary, i, table[i], result));
-        }
-    }
+    number_set_nums(o.digits);
+    in->rc = number_detect_frame(frame, o.distance, 0, &in->reading, &in->trace);
+    number_get(in->stored);
+    std::fflush(stdout);  // the chain's lines before anything on standard error
     std::error_code gone;
     if (chdir("/") != 0 || std::filesystem::remove_all(scratch, gone) == 0 || gone)
         std::fprintf(stderr, "tavi-inspect: could not remove %s\n", scratch);
+    return true;
+}
 
-    // The frame twice its size: every contour's box grey, candidates green
-    // and numbered, the size window's smallest and largest box in the corner.
+// The frame twice its size: every contour's box grey, candidates green
+// and numbered, the size window's smallest and largest box in the corner.
+cv::Mat draw_frame(const cv::Mat& frame, const options& o, const inspection& in,
+                   std::size_t* contour_count) {
+    std::vector<std::vector<cv::Point>> contours;
+    if (!in.trace.binary.empty())
+        cv::findContours(in.trace.binary.clone(), contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+    *contour_count = contours.size();
     const int k = 2;
     cv::Mat shown;
     if (frame.channels() == 1)
@@ -147,20 +120,33 @@ int main(int argc, char** argv) {
         cv::rectangle(shown, cv::Rect(r.x * k, r.y * k, r.width * k, r.height * k),
                       cv::Scalar(150, 150, 150), 1);
     }
-    for (int i = 0; i < CANDIDATE_TABLE_SIZE && table[i].x1 >= 0; ++i) {
-        const candidate_rect& b = table[i];
-        const cv::Scalar colour = i < reading.examined ? kHit : cv::Scalar(200, 140, 0);
+    for (int i = 0; i < in.reading.candidates && i < CANDIDATE_TABLE_SIZE; ++i) {
+        const candidate_rect& b = in.trace.table[i];
+        const cv::Scalar colour = i < in.reading.examined ? kHit : cv::Scalar(200, 140, 0);
         cv::rectangle(shown, cv::Point(b.x1 * k, b.y1 * k), cv::Point(b.x2 * k, b.y2 * k), colour,
                       2);
         inspect_text(shown, "#" + std::to_string(i), cv::Point(b.x1 * k + 3, b.y1 * k + 16), 0.55,
                      colour);
     }
-    const size_window win = labelling_window(distance);
+    const size_window win = labelling_window(o.distance);
     const cv::Point corner(shown.cols - 8, shown.rows - 8);
     cv::rectangle(shown, corner - cv::Point(win.width_max * k, win.height_max * k), corner,
                   cv::Scalar(0, 200, 230), 1);
     cv::rectangle(shown, corner - cv::Point(win.width_min * k, win.height_min * k), corner,
                   cv::Scalar(0, 200, 230), 1);
+    return shown;
+}
+
+// The page: four header lines, the frame, then the candidates' panels in rows.
+cv::Mat draw_page(const cv::Mat& frame, const options& o, const inspection& in) {
+    std::size_t contour_count = 0;
+    const cv::Mat shown = draw_frame(frame, o, in, &contour_count);
+    std::vector<cv::Mat> panels;
+    for (std::size_t i = 0; i < in.trace.crops.size(); ++i) {
+        const int index = static_cast<int>(i);
+        panels.push_back(inspect_candidate_panel(in.trace.crops[i], index, in.trace.table[i],
+                                                 in.trace.results[i]));
+    }
 
     const int header = 92;
     int width = std::max(shown.cols, 900), height = header + shown.rows;
@@ -178,21 +164,23 @@ int main(int argc, char** argv) {
     cv::Mat page(height, width, CV_8UC3, cv::Scalar(255, 255, 255));
     char line[256];
     std::snprintf(line, sizeof line, "%s  at %d cm, %d digit%s expected",
-                  frame_path.substr(frame_path.rfind('/') + 1).c_str(), distance, digits,
-                  digits == 1 ? "" : "s");
+                  o.frame_path.substr(o.frame_path.rfind('/') + 1).c_str(), o.distance, o.digits,
+                  o.digits == 1 ? "" : "s");
     inspect_text(page, line, cv::Point(10, 20), 0.5);
+    const size_window win = labelling_window(o.distance);
     std::snprintf(line, sizeof line,
                   "%zu contours (grey); size window %d-%d x %d-%d px (yellow, exclusive); "
                   "%d candidates, %d examined (green)",
-                  contours.size(), win.width_min, win.width_max, win.height_min, win.height_max,
-                  reading.candidates, reading.examined);
+                  contour_count, win.width_min, win.width_max, win.height_min, win.height_max,
+                  in.reading.candidates, in.reading.examined);
     inspect_text(page, line, cv::Point(10, 42), 0.42);
-    if (digits == 1)
-        std::snprintf(line, sizeof line, "digits stored: %d", stored[0]);
+    if (o.digits == 1)
+        std::snprintf(line, sizeof line, "digits stored: %d", in.stored[0]);
     else
-        std::snprintf(line, sizeof line, "digits stored: left %d, right %d", stored[0], stored[1]);
-    inspect_text(page, rc == 0 ? line : "the chain could not process the frame", cv::Point(10, 66),
-                 0.6, rc == 0 && stored[0] >= 0 ? kHit : kMiss);
+        std::snprintf(line, sizeof line, "digits stored: left %d, right %d", in.stored[0],
+                      in.stored[1]);
+    inspect_text(page, in.rc == 0 ? line : "the chain could not process the frame",
+                 cv::Point(10, 66), 0.6, in.rc == 0 && in.stored[0] >= 0 ? kHit : kMiss);
     inspect_text(
         page,
         "probes (table order): top, upper-right, lower-right, bottom, lower-left, upper-left, "
@@ -211,10 +199,27 @@ int main(int argc, char** argv) {
         x += p.cols;
         row_h = std::max(row_h, p.rows);
     }
-    if (!cv::imwrite(out, page)) {
-        std::fprintf(stderr, "tavi-inspect: cannot write %s\n", out.c_str());
+    return page;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    options o;
+    if (!parse(argc, argv, &o))
+        return usage();
+    const cv::Mat frame = cv::imread(o.frame_path, cv::IMREAD_ANYCOLOR);
+    if (frame.empty()) {
+        std::fprintf(stderr, "tavi-inspect: cannot load %s\n", o.frame_path.c_str());
         return 1;
     }
-    std::fprintf(stderr, "tavi-inspect: %s\n", out.c_str());
+    inspection in;
+    if (!run(frame, o, &in))
+        return 1;
+    if (!cv::imwrite(o.out, draw_page(frame, o, in))) {
+        std::fprintf(stderr, "tavi-inspect: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "tavi-inspect: %s\n", o.out.c_str());
     return 0;
 }

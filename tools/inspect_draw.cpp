@@ -2,48 +2,27 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 
 #include <opencv2/imgproc.hpp>
+
+#include "vision/number_search.h"
 
 void inspect_text(cv::Mat& img, const std::string& s, cv::Point at, double size,
                   cv::Scalar colour) {
     cv::putText(img, s, at, cv::FONT_HERSHEY_SIMPLEX, size, colour, 1, cv::LINE_AA);
 }
 
-namespace {
-
-// One probe as the classifier lays it: pixels from (x0, y0) stepping by
-// (dx, dy), n of them; where it first meets ink, or -1.
-struct probe {
-    const char* name;
-    int x0, y0, dx, dy, n;
-    int hit = -1;
-};
-
-}  // namespace
-
 cv::Mat inspect_candidate_panel(const cv::Mat& crop, int index, const candidate_rect& box,
                                 int result) {
     const int w = crop.cols, h = crop.rows;
-    const int r1 = h / 4, r3 = (3 * h) / 4, cm = w / 2, half = w / 2;
-    // In the classifier's table order: top, upper-right, lower-right, bottom,
-    // lower-left, upper-left, middle.
-    std::vector<probe> probes = {
-        {"top", cm, 0, 0, 1, r1},
-        {"upper-right", w - 1, r1, -1, 0, half},
-        {"lower-right", w - 1, r3, -1, 0, half},
-        {"bottom", cm, h - 1, 0, -1, h / 4},
-        {"lower-left", 0, r3, 1, 0, half},
-        {"upper-left", 0, r1, 1, 0, half},
-        {"middle", cm, r1, 0, 1, r3 - r1},
-    };
+    // The classifier's own probes, in its table order.
+    const number_probe_layout layout = number_search_layout(w, h);
+    const int cm = layout.hole_x, r3 = layout.hole_y;
+    int hits[7];
     std::string pattern;
-    for (probe& p : probes) {
-        for (int i = 0; i < p.n && p.hit < 0; ++i)
-            if (crop.at<uint8_t>(p.y0 + i * p.dy, p.x0 + i * p.dx) == 255)
-                p.hit = i;
-        pattern += p.hit >= 0 ? '1' : '0';
+    for (int i = 0; i < 7; ++i) {
+        hits[i] = number_probe_hit(crop, layout.probes[i]);
+        pattern += hits[i] >= 0 ? '1' : '0';
     }
     const bool hole = h > 0 && w > 0 && crop.at<uint8_t>(r3, cm) == 255;
 
@@ -57,14 +36,16 @@ cv::Mat inspect_candidate_panel(const cv::Mat& crop, int index, const candidate_
         return cv::Point(10 + static_cast<int>((x + 0.5) * k),
                          10 + static_cast<int>((y + 0.5) * k));
     };
-    for (const probe& p : probes) {
+    for (int i = 0; i < 7; ++i) {
+        const number_probe& p = layout.probes[i];
         if (p.n <= 0)
             continue;
-        const int last = p.hit >= 0 ? p.hit : p.n - 1;
+        const int hit = hits[i];
+        const int last = hit >= 0 ? hit : p.n - 1;
         cv::line(panel, at(p.x0, p.y0), at(p.x0 + last * p.dx, p.y0 + last * p.dy),
-                 p.hit >= 0 ? kHit : kMiss, 2);
-        if (p.hit >= 0)
-            cv::circle(panel, at(p.x0 + p.hit * p.dx, p.y0 + p.hit * p.dy), 4, kHit, -1);
+                 hit >= 0 ? kHit : kMiss, 2);
+        if (hit >= 0)
+            cv::circle(panel, at(p.x0 + hit * p.dx, p.y0 + hit * p.dy), 4, kHit, -1);
     }
     cv::rectangle(panel, at(cm, r3) - cv::Point(5, 5), at(cm, r3) + cv::Point(5, 5),
                   hole ? kHit : kMiss, hole ? -1 : 2);

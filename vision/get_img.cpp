@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "drive/command.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ int get_img(const char* path, int width, int height) {
     }
     // Our earlier lines must come out before the capture program's own.
     std::fflush(stdout);
-    const int status = std::system(command);
+    const int status = command_run(command);
     usleep(SETTLE_US);
     if (status != 0) {
         std::fputs("Capture fail!!\n", stdout);

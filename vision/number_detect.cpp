@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "vision/binarization.h"
 #include "vision/get_img.h"
+#include "vision/jpeg_complete.h"
 #include "vision/labelling.h"
 #include "vision/number_search.h"
 #include "vision/triming.h"
@@ -33,59 +35,6 @@ std::atomic<int> dir_num{2};
 // read at start, so both say "not read" rather than pass for two zeros.
 std::atomic<int> numbers[2] = {{-1}, {-1}};
 
-bool restart_marker(uint8_t marker) {
-    return marker >= 0xD0 && marker <= 0xD7;
-}
-
-// A JPEG that ends before its end-of-image marker decodes to a partly grey
-// picture without any error, so a capture cut short is caught here. The image
-// is complete when the end marker follows its last scan: the segments carry
-// their own lengths, and a scan's coded data runs up to the first marker that
-// is neither a stuffed 0xFF 0x00 nor a restart marker. Whatever follows the
-// end marker is not looked at; some cameras pad their buffers with stale data.
-bool jpeg_is_complete(const std::vector<uint8_t>& bytes) {
-    const std::size_t n = bytes.size();
-    if (n < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
-        return true;  // not a JPEG; its own decoder judges it
-    }
-    std::size_t i = 2;
-    for (;;) {
-        if (i >= n || bytes[i] != 0xFF) {
-            return false;  // cut short, or no marker where one must be
-        }
-        while (i < n && bytes[i] == 0xFF) {
-            ++i;  // fill bytes before a marker
-        }
-        if (i >= n) {
-            return false;
-        }
-        const uint8_t marker = bytes[i++];
-        if (marker == 0xD9) {
-            return true;
-        }
-        if (marker == 0x01 || restart_marker(marker)) {
-            continue;  // markers without a segment
-        }
-        if (n - i < 2) {
-            return false;
-        }
-        const std::size_t length = static_cast<std::size_t>(bytes[i]) << 8 | bytes[i + 1];
-        if (length < 2 || n - i < length) {
-            return false;
-        }
-        i += length;
-        if (marker == 0xDA) {
-            while (i + 1 < n &&
-                   !(bytes[i] == 0xFF && bytes[i + 1] != 0x00 && !restart_marker(bytes[i + 1]))) {
-                ++i;
-            }
-            if (i + 1 >= n) {
-                return false;
-            }
-        }
-    }
-}
-
 cv::Mat decode_file(const char* path, int flags) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -93,7 +42,7 @@ cv::Mat decode_file(const char* path, int flags) {
     }
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                                      std::istreambuf_iterator<char>());
-    if (bytes.empty() || !jpeg_is_complete(bytes)) {
+    if (bytes.empty() || !jpeg_is_complete(bytes.data(), bytes.size())) {
         return cv::Mat();
     }
     try {
@@ -137,7 +86,12 @@ void number_get(int* out) {
     }
 }
 
-bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
+namespace {
+
+// One candidate, as number_detect_candidate says; its binary crop is left in
+// crop_binary.
+bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* result,
+                        cv::Mat& crop_binary) {
     const int w = box.x2 - box.x1;
     const int h = box.y2 - box.y1;
     std::remove(TRIM_PATH);
@@ -147,7 +101,6 @@ bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, in
         return false;
     }
     // The crop gets its own threshold, fitted to its own light and ink.
-    cv::Mat crop_binary;
     binarization(crop, crop_binary);
     int digit = -1;
     number_search(crop_binary, &digit);
@@ -165,7 +118,15 @@ bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, in
     return true;
 }
 
-int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading) {
+}  // namespace
+
+bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
+    cv::Mat crop_binary;
+    return classify_candidate(frame, box, result, crop_binary);
+}
+
+int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading,
+                        number_trace* trace) {
     number_reading local{0, 0, 0, 0};
     number_reading& r = reading != nullptr ? *reading : local;
     r = number_reading{0, 0, 0, 0};
@@ -179,8 +140,14 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     cv::Mat binary;
     binarization(frame, binary);
     labelling_save(BINARY_PATH, binary);
+    if (trace != nullptr) {
+        trace->binary = binary.clone();  // labelling draws on its own
+    }
     candidate_rect table[CANDIDATE_TABLE_SIZE];
     const int count = labelling(&binary, table, distance);
+    if (trace != nullptr) {
+        std::copy(table, table + CANDIDATE_TABLE_SIZE, trace->table);
+    }
     std::printf("トリミングエリアとして抽出されたエリアの数 = %d\n", count);
     r.candidates = count;
 
@@ -191,10 +158,15 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     for (int i = 0; i < count; ++i) {
         std::printf("triming number = %d\n", i);
         int digit = -1;
-        if (!number_detect_candidate(frame, table[i], &digit)) {
+        cv::Mat crop_binary;
+        if (!classify_candidate(frame, table[i], &digit, crop_binary)) {
             return -1;
         }
         ++r.examined;
+        if (trace != nullptr) {
+            trace->crops.push_back(crop_binary);
+            trace->results.push_back(digit);
+        }
         if (digit >= 0 && digit <= 9) {
             if (first != -1) {
                 second = digit;

@@ -1,6 +1,8 @@
 // Number reading driver and the store of the last digits read.
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include "vision/labelling.h"
@@ -27,12 +29,23 @@ struct number_reading {
     int read;        // digits read, 0..2
 };
 
+// What a person inspecting a reading is shown besides the counts: the frame's
+// binary image before labelling, the candidate table, and for every candidate
+// examined its binary crop (what the classifier probed) and its result.
+struct number_trace {
+    cv::Mat binary;
+    candidate_rect table[CANDIDATE_TABLE_SIZE];
+    std::vector<cv::Mat> crops;
+    std::vector<int> results;
+};
+
 // Everything of a reading after the capture, on a loaded colour frame: the
 // binary image file, labelling, the candidate loop with pause_us between
 // candidates, the store and its line. 0 when processed; -1 (store unchanged)
 // when the frame is empty or a crop file could not be written or loaded.
-// reading may be null.
-int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading);
+// reading and trace may be null; a trace is filled as the reading goes.
+int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading,
+                        number_trace* trace = nullptr);
 
 // One candidate: crops box out of frame through the crop file, binarizes and
 // classifies it, applies the aspect rule to an 8 and prints the "number=" line.

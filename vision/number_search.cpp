@@ -39,28 +39,38 @@ bool is_ink(const cv::Mat& crop, int row, int column) {
     return crop.ptr<uint8_t>(row)[column] == INK;
 }
 
-// Rows [first, last] of one column, in the given direction; stops at the first ink.
-bool column_probe(const cv::Mat& crop, int column, int from, int to) {
-    const int step = from <= to ? 1 : -1;
-    for (int row = from; row != to + step; row += step) {
-        if (is_ink(crop, row, column)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool row_probe(const cv::Mat& crop, int row, int from, int to) {
-    const int step = from <= to ? 1 : -1;
-    for (int column = from; column != to + step; column += step) {
-        if (is_ink(crop, row, column)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
+
+number_probe_layout number_search_layout(int width, int height) {
+    const int w = width;
+    const int h = height;
+    const int r1 = h / 4;
+    const int r3 = (3 * h) / 4;
+    const int cm = w / 2;
+    const int half = w / 2;
+    // Each probe walks from the crop's edge inward; the bottom one covers the
+    // last quarter of the rows, the middle one the rows between the quarters.
+    return number_probe_layout{
+        .probes = {{cm, 0, 0, 1, r1},          // top
+                   {w - 1, r1, -1, 0, half},   // upper-right
+                   {w - 1, r3, -1, 0, half},   // lower-right
+                   {cm, h - 1, 0, -1, h / 4},  // bottom
+                   {0, r3, 1, 0, half},        // lower-left
+                   {0, r1, 1, 0, half},        // upper-left
+                   {cm, r1, 0, 1, r3 - r1}},   // middle
+        .hole_x = cm,
+        .hole_y = r3,
+    };
+}
+
+int number_probe_hit(const cv::Mat& crop, const number_probe& p) {
+    for (int i = 0; i < p.n; ++i) {
+        if (is_ink(crop, p.y0 + i * p.dy, p.x0 + i * p.dx)) {
+            return i;
+        }
+    }
+    return -1;
+}
 
 void number_search(const cv::Mat& crop, int* result) {
     if (result == nullptr) {
@@ -70,40 +80,16 @@ void number_search(const cv::Mat& crop, int* result) {
     if (crop.empty() || crop.type() != CV_8UC1) {
         return;
     }
-    const int w = crop.cols;
-    const int h = crop.rows;
-    const int r1 = h / 4;
-    const int r3 = (3 * h) / 4;
-    const int cm = w / 2;
-    const int half = w / 2;
-
-    // Empty ranges (a crop too narrow or too low) leave their feature false.
+    const number_probe_layout layout = number_search_layout(crop.cols, crop.rows);
+    // The probes come in the patterns' bit order, most significant first.
     unsigned pattern = 0;
-    if (r1 > 0 && column_probe(crop, cm, 0, r1 - 1)) {
-        pattern |= TOP;
-    }
-    if (half > 0 && row_probe(crop, r1, 0, half - 1)) {
-        pattern |= UPPER_LEFT;
-    }
-    if (half > 0 && row_probe(crop, r1, w - 1, w - half)) {
-        pattern |= UPPER_RIGHT;
-    }
-    if (r3 > r1 && column_probe(crop, cm, r1, r3 - 1)) {
-        pattern |= MIDDLE;
-    }
-    if (half > 0 && row_probe(crop, r3, 0, half - 1)) {
-        pattern |= LOWER_LEFT;
-    }
-    if (half > 0 && row_probe(crop, r3, w - 1, w - half)) {
-        pattern |= LOWER_RIGHT;
-    }
-    if (h / 4 > 0 && column_probe(crop, cm, h - 1, h - h / 4)) {
-        pattern |= BOTTOM;
+    for (const number_probe& p : layout.probes) {
+        pattern = pattern << 1 | (number_probe_hit(crop, p) >= 0 ? 1u : 0u);
     }
 
     if (pattern == ALL_FEATURES) {
         // The lower counter of an 8 is background; a solid bar has ink there.
-        *result = is_ink(crop, r3, cm) ? 1 : 8;
+        *result = is_ink(crop, layout.hole_y, layout.hole_x) ? 1 : 8;
         return;
     }
     for (int digit = 0; digit < 10; ++digit) {

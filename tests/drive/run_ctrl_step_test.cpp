@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "drive/calibration.h"
 #include "drive/run_ctrl.h"
 #include "drive/run_ctrl_testing.h"
 #include "drive/vel_ctrl.h"
@@ -132,7 +133,7 @@ TEST(RunCtrlStep, BalanceCorrection) {
 }
 
 TEST(RunCtrlStep, RotationProfileS10D30) {
-    const double factor = 1.9894321;
+    const double factor = DRIVE_ANGLE_FACTOR;
     for (double angle = 0; angle <= 31; angle += 0.5) {
         float diff = static_cast<float>(angle / factor);
         const run_ctrl_inputs in{.left = diff / 2,
@@ -164,7 +165,7 @@ TEST(RunCtrlStep, RotationProfileS10D30) {
 TEST(RunCtrlStep, RotationBackwardAndCentreDrift) {
     run_ctrl_balance b{};
     // -15 degrees of -30 done: inside the zone, Kf_r x E - 2
-    float diff = static_cast<float>(-15 / 1.9894321);
+    float diff = static_cast<float>(-15 / DRIVE_ANGLE_FACTOR);
     run_ctrl_inputs in{.left = diff / 2 + 0.5f,
                        .right = -diff / 2 + 0.5f,
                        .mode = RUN_ROTATE,
@@ -174,7 +175,7 @@ TEST(RunCtrlStep, RotationBackwardAndCentreDrift) {
                        .kfr = 0.5f};
     run_ctrl_action a = run_ctrl_step(in, &b);
     ASSERT_FALSE(a.ended);
-    double e = -30 - (static_cast<double>(in.left) - in.right) * 1.9894321;
+    double e = -30 - (static_cast<double>(in.left) - in.right) * DRIVE_ANGLE_FACTOR;
     EXPECT_FLOAT_EQ(a.set_left, static_cast<float>(0.5 * e - 2));
     EXPECT_FLOAT_EQ(b.sum_diff_l_r, 1.0f);  // |L + R|
     // without a target only the accumulation happens

@@ -20,8 +20,18 @@ constexpr float ROTATION = 7.0f;
 // A route over the given table with empty lists; tests fill in what they need.
 pt_route make_route(const pt_record* records, int steps) {
     static const int32_t none[1] = {0};
-    return pt_route{records, steps,     STRAIGHT,  ROTATION, 40,  36,
-                    2,       {none, 1}, {none, 1}, 500,      900, nullptr};
+    return pt_route{.records = records,
+                    .steps = steps,
+                    .straight_speed = STRAIGHT,
+                    .rotation_speed = ROTATION,
+                    .align_distance = 40,
+                    .read_distance = 36,
+                    .digits = 2,
+                    .align_at = {none, 1},
+                    .read_at = {none, 1},
+                    .step_pause_us = 500,
+                    .final_pause_us = 900,
+                    .get_record = nullptr};
 }
 
 class PtRouteTest : public ::testing::Test {
@@ -56,9 +66,7 @@ class PtRouteTest : public ::testing::Test {
 };
 
 TEST(PtRouteSpeed, FollowsTheStyleAndTheSignOfTheValue) {
-    static const int32_t none[1] = {0};
-    const pt_route route{nullptr, 1,         STRAIGHT,  ROTATION, 0, 0,
-                         1,       {none, 1}, {none, 1}, 0,        0, nullptr};
+    const pt_route route = make_route(nullptr, 1);
     struct row {
         int style, value;
         bool has_previous;
