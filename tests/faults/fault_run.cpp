@@ -205,8 +205,17 @@ void FaultRun::stop_when_printed(emu_child* child, const stop_with& stop, int ti
         EXPECT_TRUE(emu_child_wait_count(child, stop.after, stop.count, timeout_ms))
             << "never printed " << stop.after << "\n"
             << child->output;
-        kill(child->pid, stop.sig);
+        kill(stop.to_job ? -child->pid : child->pid, stop.sig);
     }
+}
+
+void FaultRun::expect_job_gone(pid_t job) {
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        gone = kill(-job, 0) != 0;
+        usleep(gone ? 0 : 20000);
+    }
+    EXPECT_TRUE(gone) << "a process of the job is still running";
 }
 
 void FaultRun::finish(emu_child* child, int timeout_ms, outcome* o) {

@@ -34,11 +34,13 @@ enum class motors {
 };
 
 // A signal sent to the launcher once `after` has been printed `count` times;
-// sig 0 = none, the program ends by itself.
+// sig 0 = none, the program ends by itself. With to_job it goes to the whole
+// job (the launcher's process group) instead, as the terminal's Ctrl-C does.
 struct stop_with {
     int sig = 0;
     const char* after = "";
     int count = 1;
+    bool to_job = false;
 };
 
 struct outcome {
@@ -62,6 +64,9 @@ class FaultRun : public ::testing::Test {
     void stop_when_printed(emu_child* child, const stop_with& stop, int timeout_ms);
     // Waits for the end; fatal when it hung, was killed or left no summary.
     void finish(emu_child* child, int timeout_ms, outcome* o);
+    // Nothing of the job whose process group job leads is left running
+    // (bounded: its last process may still be on its way out).
+    void expect_job_gone(pid_t job);
     // Whole terminal lines ("{key}" replaced from the summary) in this order;
     // fatal at the first one missing. `seen` gets them as the table shows them.
     void expect_lines(const outcome& o, const std::vector<std::string>& want,

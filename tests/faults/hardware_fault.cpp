@@ -1,6 +1,6 @@
 // Something the program talks to misbehaves: a silent, late or echo-less
-// ultrasonic board, a camera that fails or leaves no image, a missing ./img/,
-// a host that is down. The program says what went wrong, gives up what needs
+// ultrasonic board, a camera that fails, leaves no image or never ends, a
+// missing ./img/, a host that is down. The program says what went wrong, gives up what needs
 // it, and leaves the wheels stopped.
 #include <signal.h>
 
@@ -34,6 +34,14 @@ const char* const no_image = "cannot load ./img/input.jpg: the capture left no c
 const char* const drive_stopped = "the drive stopped on a fault: motors stopped, program ends";
 const std::string host_down =
     std::string("ssh: connect to host ") + TAVI_HOST_IP + " port 22: Connection refused";
+// A capture command that never ends and says so when SIGINT ends it (a
+// leftover the launcher ends later goes silently).
+const char* const hung_capture =
+    "mkdir hang && printf '%s\\n' '#!/bin/sh' 'trap \"echo uvccapture: ended by SIGINT; exit 130\" "
+    "INT' "
+    "'echo uvccapture: hangs' 'while :; do sleep 1; done' >hang/uvccapture && chmod +x "
+    "hang/uvccapture && "
+    "PATH=\"$PWD/hang:$PATH\" && ";
 
 // clang-format off
 const hardware_row rows[] = {
@@ -100,6 +108,15 @@ const hardware_row rows[] = {
     {"HostDownComm", "scp fails (host down)", "benchtest comm", world("open"), "TAVI_SIM_SCP_FAIL=1 ", "42\n",
      {"input number 0-9:  " + host_down, "lost connection", host_down, "lost connection", "input number 0-9:  ",
       "end of input: motors stopped, program ends"}, 0},
+
+    // A capture that never ends, and Ctrl-C for the whole job. The program is
+    // started with SIGINT and SIGQUIT ignored, as a script's background job
+    // is; system() passed that on to the capture (SigIgn 0x180000006), which
+    // outlived the program and kept the camera.
+    {"CaptureHangsNumber", "capture never ends, SIGINT to the job", "benchtest number (started with SIGINT ignored)",
+     world("open"), std::string(hung_capture) + "trap '' INT QUIT && ", "50\n",
+     {"数字認識ボードまでの距離[cm] = uvccapture: hangs", "uvccapture: ended by SIGINT"},
+     128 + SIGINT, {SIGINT, "uvccapture: hangs", 1, true}},
 };
 // clang-format on
 
@@ -111,9 +128,13 @@ TEST_P(HardwareFault, ProgramSaysWhatWentWrongAndLeavesTheWheelsStopped) {
         GTEST_SKIP() << long_legs_skip;
     }
     emu_child child = start(r.world, r.setup + exec_of(r.program), r.input);
+    const pid_t job = child.pid;
     stop_when_printed(&child, r.stop, r.timeout_ms);
     outcome o;
     ASSERT_NO_FATAL_FAILURE(finish(&child, r.timeout_ms, &o));
+    if (r.stop.to_job) {
+        expect_job_gone(job);
+    }
 
     EXPECT_EQ(o.status, r.status) << o.output;
     std::vector<std::string> seen;

@@ -88,6 +88,9 @@ const terminal_row rows[] = {
                  "s\n2147483648\n100\n", "run mode (s or r) = speed value [cm/s]= "),
     not_a_number("HugeIntMotor", "99999999999 at an int prompt", "benchtest motor", "99999999999\n",
                  "PWM value [left]= "),
+    // The camera's 4 cm offset would take this below the smallest int.
+    not_a_number("OffsetOverflowDirNum", "-2147483648 at the distance prompt", "benchtest dir_num",
+                 "-2147483648\n", "正体補正する距離[cm] = "),
 };
 
 class Terminal : public FaultRun, public ::testing::WithParamInterface<terminal_row> {};
