@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/record.h"
+#include "sim/wire.h"
 
 extern char** environ;
 
@@ -105,20 +106,6 @@ const char* log_detail(const std::string& line, std::string* out) {
     return out->c_str();
 }
 
-// False when our own output is gone (a reader that closed it).
-bool write_all(int fd, const char* b, size_t n) {
-    while (n > 0) {
-        ssize_t k = write(fd, b, n);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            return false;
-        b += k;
-        n -= static_cast<size_t>(k);
-    }
-    return true;
-}
-
 // The command's standard output passes through us: every chunk goes on to
 // our standard output at once (a prompt without its newline included), and
 // every line is logged as an `output` row stamped when it arrived, so the
@@ -149,7 +136,7 @@ void relay_output(int fd, const sim_shared* s, const std::atomic<bool>* done) {
             continue;
         if (n <= 0)
             break;
-        if (!write_all(1, buf, static_cast<size_t>(n)))
+        if (!wire_write_all(1, buf, static_cast<size_t>(n)))  // our reader is gone
             break;
         for (ssize_t i = 0; i < n; ++i) {
             if (buf[i] != '\n') {

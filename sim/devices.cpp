@@ -63,18 +63,6 @@ int open_pty(int vmin, pty_node* n, std::string* error) {
     return 0;
 }
 
-void write_all(int fd, const uint8_t* b, size_t n) {
-    while (n > 0) {
-        ssize_t k = write(fd, b, n);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            return;  // nobody reads and the queue is full: drop, as a line would
-        b += k;
-        n -= static_cast<size_t>(k);
-    }
-}
-
 void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
@@ -94,7 +82,8 @@ void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
         uint8_t reply[2];
         bool wl = false, wr = false;
         wire_encoder_reply(dl, dr, reply, &wl, &wr);
-        write_all(nodes[kEncoder].master, reply, 2);
+        // A full queue nobody drains drops the reply, as a real line would.
+        wire_write_all(nodes[kEncoder].master, reply, 2);
         s->encoder_requests.fetch_add(1, std::memory_order_relaxed);
         char detail[96];
         std::snprintf(detail, sizeof detail, "%d %d", static_cast<int8_t>(reply[0]),
@@ -166,7 +155,7 @@ void refill_io(const sim_world& w) {
     int n = 0;
     for (; queued + n + 12 <= kIoHigh; n += 12)
         std::memcpy(block + n, w.io, 12);
-    write_all(nodes[kIo].master, block, static_cast<size_t>(n));
+    wire_write_all(nodes[kIo].master, block, static_cast<size_t>(n));
 }
 
 void serve_uss_requests(const sim_world& w, sim_shared* s) {
@@ -179,7 +168,7 @@ void serve_uss_requests(const sim_world& w, sim_shared* s) {
 void send_due_uss(double now) {
     uint8_t value = 0;
     while (uss_line_pop_due(now, &value))
-        write_all(nodes[kUss].master, &value, 1);
+        wire_write_all(nodes[kUss].master, &value, 1);
 }
 
 }  // namespace

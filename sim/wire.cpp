@@ -1,5 +1,8 @@
 #include "sim/wire.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -71,4 +74,18 @@ void wire_uss_reply(bool echo, double range, uint8_t out[2]) {
 double wire_uss_latency_ms(bool echo, double range) {
     double travel = echo ? 2.0 * range / kSoundCmPerMs : 0.0;
     return kProcessingMs + travel + kWireUssByteMs;
+}
+
+bool wire_write_all(int fd, const void* b, size_t n) {
+    const char* p = static_cast<const char*>(b);
+    while (n > 0) {
+        ssize_t k = write(fd, p, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+    return true;
 }

@@ -1,6 +1,7 @@
 // Byte-level protocols of the simulated devices, as pure functions: splitting
 // the motor device's byte stream into frames, the encoder's two-byte reply and
-// the ultrasonic board's reply and its timing.
+// the ultrasonic board's reply and its timing; and the one loop that puts
+// bytes on a descriptor.
 #pragma once
 
 #include <cstddef>
@@ -40,3 +41,8 @@ void wire_uss_reply(bool echo, double range, uint8_t out[2]);
 double wire_uss_latency_ms(bool echo, double range);
 // Time one byte takes on the 9600 baud line, ms.
 constexpr double kWireUssByteMs = 10.0 / 9.6;
+
+// Writes all n bytes to fd, retrying short writes and EINTR. False when the
+// descriptor takes no more: a reader that closed it, or a full non-blocking
+// queue nobody drains.
+bool wire_write_all(int fd, const void* b, size_t n);
