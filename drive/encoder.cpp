@@ -1,12 +1,12 @@
 #include "drive/encoder.h"
 
-#include <poll.h>
 #include <pthread.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -16,25 +16,24 @@
 
 namespace {
 
-// How long one wait for a reply lasts before the stop flag is looked at again
-// (the whole wait is bounded by DRIVE_REPLY_DEADLINE_MS).
-constexpr int REPLY_POLL_MS = 20;
-
 std::atomic<int32_t> encoder_left{0};
 std::atomic<int32_t> encoder_right{0};
 std::atomic<int32_t> encoder_left_sum{0};
 std::atomic<int32_t> encoder_right_sum{0};
-// Whether the last published period came from a complete reply. True until
-// a reply is missed, so a loop that runs without a sampler sees no fault.
-std::atomic<bool> fresh{true};
 
 rt_worker sampler;
+std::atomic<bool> sampler_running{false};
 
 // Held by the sampler while it publishes one period and by a reset, so a reset
 // lands before or after a period, never between its two wheels: otherwise one
-// sum would start again from 0 and the other keep a stray period. Readers take
-// no lock; a copy may still mix two periods, which every reader tolerates.
+// sum would start again from 0 and the other keep a stray period. Never held
+// across a device call, so a driver that blocks cannot hold up a reset.
+// encoder_get takes no lock (a copy may mix two periods, which every reader
+// of it tolerates); encoder_wait copies under it, so the loops get whole samples.
 std::mutex publish_lock;
+std::condition_variable published;
+uint32_t samples = 0;  // completed exchanges; under publish_lock
+std::atomic<uint32_t> samples_seen{0};
 
 void clear_values() {
     encoder_left_sum.store(0, std::memory_order_relaxed);
@@ -43,59 +42,32 @@ void clear_values() {
     encoder_right.store(0, std::memory_order_relaxed);
 }
 
-long long now_ms() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+void copy_values(wheel_counts* out) {
+    out->left = encoder_left.load(std::memory_order_relaxed);
+    out->right = encoder_right.load(std::memory_order_relaxed);
+    out->left_sum = encoder_left_sum.load(std::memory_order_relaxed);
+    out->right_sum = encoder_right_sum.load(std::memory_order_relaxed);
 }
 
-// Drops whatever the device sent after a reply was given up on, so a late
-// second byte is never read as the first byte of the next reply.
-void drain(int fd) {
-    uint8_t junk[16];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 0) > 0 && read(fd, junk, sizeof junk) > 0) {
-    }
-}
-
-enum class reply_result { complete, missing, stopping };
-
-// Waits for the two reply bytes, at most DRIVE_REPLY_DEADLINE_MS. A reply
-// that is incomplete (read error, end of file, a lone byte, or no answer in
-// time) is dropped so that the period counts nothing rather than a value
-// made of half a reply, and the period is published as stale.
-reply_result read_reply(int fd, uint8_t reply[2]) {
+// Reads the two reply bytes, however long the driver takes to give them: a
+// reply is never given up, so a late byte can never be taken for the first
+// byte of the next reply, and the replies stay in step with the requests.
+// Whether the encoder is still answering is the speed loop's judgement (it
+// counts the periods without a completed exchange). False when the sampler
+// is being ended (the stop interrupts the read) or the device fails.
+bool read_reply(int fd, uint8_t reply[2]) {
     std::size_t got = 0;
-    const long long deadline = now_ms() + DRIVE_REPLY_DEADLINE_MS;
     while (got < 2) {
-        const long long left = deadline - now_ms();
-        if (left <= 0) {
-            drain(fd);
-            return reply_result::missing;
-        }
-        pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(left < REPLY_POLL_MS ? left : REPLY_POLL_MS));
-        if (rt_worker_stopping(sampler)) {
-            return reply_result::stopping;
-        }
-        if (ready == 0) {
-            continue;  // the device has not answered yet
-        }
-        if (ready < 0) {
-            // Interrupted, or the wait itself failed: wait again. A read now
-            // could block for good, and the stop above would never be seen.
-            if (errno != EINTR) {
-                usleep(static_cast<useconds_t>(left < REPLY_POLL_MS ? left : REPLY_POLL_MS) * 1000);
-            }
+        const ssize_t n = read(fd, reply + got, 2 - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR && !rt_worker_stopping(sampler)) {
             continue;
+        } else {
+            return false;
         }
-        ssize_t n = read(fd, reply + got, 2 - got);
-        if (n <= 0) {
-            return reply_result::missing;
-        }
-        got += static_cast<std::size_t>(n);
     }
-    return reply_result::complete;
+    return true;
 }
 
 void send_request(int fd) {
@@ -105,30 +77,41 @@ void send_request(int fd) {
     (void)n;
 }
 
+void publish(const encoder_increments& inc) {
+    {
+        const std::lock_guard<std::mutex> publishing(publish_lock);
+        encoder_left.store(inc.left, std::memory_order_relaxed);
+        // Adding atomically (not load + store) keeps the sums whole for the
+        // lock-free readers too.
+        encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
+        encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
+        encoder_right.store(inc.right, std::memory_order_relaxed);
+        ++samples;
+        samples_seen.store(samples, std::memory_order_relaxed);
+    }
+    published.notify_all();
+}
+
 void* encoder_read(void*) {
+    rt_worker_interruptible();
     int fd = device_encoder_get();
     send_request(fd);
     while (!rt_worker_stopping(sampler)) {
         uint8_t reply[2] = {0, 0};
-        const reply_result r = read_reply(fd, reply);
-        if (r == reply_result::stopping) {
-            break;
+        if (!read_reply(fd, reply)) {
+            if (rt_worker_stopping(sampler)) {
+                break;
+            }
+            // The device failed (end of file, an error): nothing to publish.
+            // Ask again a period later rather than spin on a dead node.
+            usleep(DRIVE_PERIOD_US);
+            send_request(fd);
+            continue;
         }
-        const bool complete = r == reply_result::complete;
-        encoder_increments inc =
-            complete ? encoder_decode(reply[0], reply[1]) : encoder_increments{};
-        std::unique_lock<std::mutex> publishing(publish_lock);
-        encoder_left.store(inc.left, std::memory_order_relaxed);
         // Ask for the next period at once, so the device counts it while this
         // one is being published.
         send_request(fd);
-        // Adding atomically (not load + store) means a reset from another
-        // thread is never overwritten by a sum computed before it.
-        encoder_left_sum.fetch_add(inc.left, std::memory_order_relaxed);
-        encoder_right_sum.fetch_add(inc.right, std::memory_order_relaxed);
-        encoder_right.store(inc.right, std::memory_order_relaxed);
-        fresh.store(complete, std::memory_order_relaxed);
-        publishing.unlock();
+        publish(encoder_decode(reply[0], reply[1]));
         usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
@@ -145,21 +128,17 @@ void encoder_create() {
     // Two samplers on one device would split the replies between them, so a
     // second create replaces the running sampler instead of adding one.
     encoder_stop();
-    clear_values();
-    fresh.store(true, std::memory_order_relaxed);
-    rt_worker_start(&sampler, encoder_read, "policy");
+    {
+        const std::lock_guard<std::mutex> resetting(publish_lock);
+        clear_values();
+    }
+    sampler_running.store(rt_worker_start(&sampler, encoder_read, "policy") == 0,
+                          std::memory_order_relaxed);
     printf("thread_id=%d\n", rt_thread_id_value(sampler.handle));
 }
 
 void encoder_get(wheel_counts* out) {
-    out->left = encoder_left.load(std::memory_order_relaxed);
-    out->right = encoder_right.load(std::memory_order_relaxed);
-    out->left_sum = encoder_left_sum.load(std::memory_order_relaxed);
-    out->right_sum = encoder_right_sum.load(std::memory_order_relaxed);
-}
-
-bool encoder_fresh() {
-    return fresh.load(std::memory_order_relaxed);
+    copy_values(out);
 }
 
 void encoder_reset() {
@@ -168,5 +147,28 @@ void encoder_reset() {
 }
 
 void encoder_stop() {
-    rt_worker_stop(&sampler);
+    sampler_running.store(false, std::memory_order_relaxed);
+    rt_worker_stop_interrupting(&sampler);
+    // Wakes a loop waiting for a sample that will not come now.
+    published.notify_all();
+}
+
+bool encoder_running() {
+    return sampler_running.load(std::memory_order_relaxed);
+}
+
+uint32_t encoder_samples() {
+    return samples_seen.load(std::memory_order_relaxed);
+}
+
+uint32_t encoder_wait(uint32_t seen, const timespec& deadline, wheel_counts* out) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point until{std::chrono::seconds(deadline.tv_sec) +
+                                  std::chrono::nanoseconds(deadline.tv_nsec)};
+    std::unique_lock<std::mutex> waiting(publish_lock);
+    published.wait_until(waiting, until, [seen] {
+        return samples != seen || !sampler_running.load(std::memory_order_relaxed);
+    });
+    copy_values(out);
+    return samples;
 }

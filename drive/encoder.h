@@ -2,6 +2,8 @@
 // wheel increments every period and publishes per-period counts and running sums.
 #pragma once
 
+#include <time.h>
+
 #include <cstdint>
 
 // Wheel pair counts, in this order. Counts grow when a wheel turns forward.
@@ -20,10 +22,6 @@ static_assert(sizeof(wheel_counts) == 16, "wheel_counts is four 32-bit counts");
 void encoder_create();
 // Copies the four published values, field by field, into *out.
 void encoder_get(wheel_counts* out);
-// True when the last published period came from a complete reply; false
-// once a reply did not come within DRIVE_REPLY_DEADLINE_MS (the period then
-// counts 0 and the sampler asks again). True before the first sample.
-bool encoder_fresh();
 // Restarts the sums and clears the per-period counts; the sampler keeps running.
 void encoder_reset();
 
@@ -35,6 +33,24 @@ struct encoder_increments {
 };
 encoder_increments encoder_decode(uint8_t byte0, uint8_t byte1);
 
-// Ends the sampler thread and waits for it (orderly shutdown, tests). The
-// values stay as they were; encoder_create may start a sampler again.
+// Ends the sampler thread, also one blocked in the driver's read or write,
+// and waits for it (at most about half a second: a driver whose calls cannot
+// be interrupted keeps its thread until the process ends). The values stay as
+// they were; encoder_create may start a sampler again.
 void encoder_stop();
+
+// ---- The drive's clock. Every period starts with one completed exchange:
+// the run controller and the speed loop wait for it rather than keep time of
+// their own, so they act on each sample once, in the same order on one core
+// as on two, and judge the sampler by the exchanges it completes (nothing the
+// driver has to promise beyond a blocking read and write).
+
+// True while a sampler runs; without one the loops keep their own 19 ms.
+bool encoder_running();
+// Exchanges completed since the program started (wraps; compare by difference).
+uint32_t encoder_samples();
+// Waits until an exchange after `seen` has completed, or until `deadline`
+// (CLOCK_MONOTONIC, as std::chrono::steady_clock). Returns the newest count,
+// `seen` itself on a time-out; *out gets the values published with it (a
+// whole sample, both wheels of the same period).
+uint32_t encoder_wait(uint32_t seen, const timespec& deadline, wheel_counts* out);

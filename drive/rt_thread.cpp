@@ -1,6 +1,7 @@
 #include "drive/rt_thread.h"
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -77,6 +78,16 @@ void lock_memory() {
     mlockall(MCL_CURRENT | MCL_FUTURE);
 }
 
+// What interrupts a worker's blocked device call. A real-time signal: the
+// stop guard takes the ordinary ones for the process as a whole, and this one
+// is only ever sent to one thread. Its handler does nothing; installed
+// without SA_RESTART, it makes the call return EINTR.
+int wake_signal() {
+    return SIGRTMIN + 2;
+}
+
+void on_wake(int) {}
+
 const char* policy_name(int policy) {
     switch (policy) {
         case SCHED_OTHER:
@@ -149,4 +160,58 @@ int rt_worker_stop(rt_worker* worker) {
     const int rc = pthread_join(worker->handle, nullptr);
     worker->running = false;
     return rc;
+}
+
+void rt_worker_interruptible() {
+    static std::atomic<bool> installed{false};
+    if (!installed.exchange(true)) {
+        struct sigaction wake {};
+        wake.sa_handler = on_wake;
+        sigemptyset(&wake.sa_mask);
+        wake.sa_flags = 0;  // no SA_RESTART
+        sigaction(wake_signal(), &wake, nullptr);
+    }
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, wake_signal());
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+}
+
+int rt_worker_stop_interrupting(rt_worker* worker) {
+    if (!worker->running) {
+        return ESRCH;
+    }
+    worker->stop.store(true, std::memory_order_relaxed);
+    // The signal can land just before the worker enters its call, and then
+    // interrupts nothing: it is sent again until the worker has ended.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        pthread_kill(worker->handle, wake_signal());
+        timespec until{};
+        clock_gettime(CLOCK_REALTIME, &until);
+        until = rt_later(until, 10000);
+        const int rc = pthread_timedjoin_np(worker->handle, nullptr, &until);
+        if (rc != ETIMEDOUT) {
+            worker->running = false;
+            return rc;
+        }
+    }
+    pthread_detach(worker->handle);
+    worker->running = false;
+    return 0;
+}
+
+timespec rt_now() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t;
+}
+
+timespec rt_later(timespec t, long us) {
+    t.tv_sec += us / 1000000;
+    t.tv_nsec += (us % 1000000) * 1000;
+    if (t.tv_nsec >= 1000000000) {
+        t.tv_nsec -= 1000000000;
+        ++t.tv_sec;
+    }
+    return t;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <time.h>
 
 #include <atomic>
 
@@ -37,7 +38,21 @@ int rt_worker_start(rt_worker* worker, void* (*routine)(void*), const char* labe
 // Asks the worker to end and joins it: 0 once it has ended, ESRCH when none
 // was running, else the join's error.
 int rt_worker_stop(rt_worker* worker);
+// For a worker that blocks in a device call (a driver promises a blocking
+// read and write, nothing more): called first thing in the worker, it lets
+// rt_worker_stop_interrupting's signal interrupt those calls (EINTR).
+void rt_worker_interruptible();
+// rt_worker_stop for such a worker: asks it to end and interrupts its device
+// call until it has, for at most about half a second; a call the driver does
+// not let a signal interrupt keeps its thread until the process ends (the
+// thread is then let go, never joined). Results as rt_worker_stop.
+int rt_worker_stop_interrupting(rt_worker* worker);
 // For the worker's loop: true once rt_worker_stop has been called.
 inline bool rt_worker_stopping(const rt_worker& worker) {
     return worker.stop.load(std::memory_order_relaxed);
 }
+
+// CLOCK_MONOTONIC now, and a time moved on by some microseconds: the loops'
+// deadlines, which a change of the wall clock must not move.
+timespec rt_now();
+timespec rt_later(timespec t, long us);

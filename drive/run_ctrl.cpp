@@ -8,6 +8,7 @@
 
 #include "drive/calibration.h"
 #include "drive/distance.h"
+#include "drive/encoder.h"
 #include "drive/rt_thread.h"
 #include "drive/run_ctrl_testing.h"
 #include "drive/supervisor.h"
@@ -27,22 +28,51 @@ std::atomic<float> Kf_r_org{0.0f};
 // create or by a cancel, and its handle is never named after that.
 rt_worker task_id;
 
+// The exchange count the move starts from, set by run_ctrl_create before
+// the thread exists.
+std::atomic<uint32_t> start_sample{0};
+
+// The distances of the next completed exchange, or false when none came in
+// time (the speed loop judges that silence; this thread only looks again at
+// the fault and its stop). Without a sampler the thread keeps its own time.
+bool next_distances(uint32_t* seen, timespec* began, distance_pair* dist) {
+    if (!encoder_running()) {
+        usleep(DRIVE_PERIOD_US);
+        distance_get(dist);
+        return true;
+    }
+    wheel_counts c{};
+    const uint32_t now_seen = encoder_wait(
+        *seen, rt_later(*began, DRIVE_PERIOD_US + DRIVE_REPLY_DEADLINE_MS * 1000L), &c);
+    *began = rt_now();
+    if (now_seen == *seen) {
+        return false;
+    }
+    *seen = now_seen;
+    *dist = distance_from_sums(c.left_sum, c.right_sum);
+    return true;
+}
+
 void* thread_code(void*) {
     Kf_r_org.store(Kf_r.load(std::memory_order_relaxed), std::memory_order_relaxed);
     run_ctrl_balance balance{0.0f, 0.0f};
     int32_t periods = 0;
-    // The first period runs at once: the move has been set up before create.
+    uint32_t seen = start_sample.load(std::memory_order_relaxed);
+    timespec began = rt_now();
+    // The first period runs at once, on the odometry create has just reset:
+    // the move has been set up before create.
+    distance_pair dist{};
+    distance_get(&dist);
     while (!rt_worker_stopping(task_id)) {
         // A drive fault ends the move where it stands: the speed loop has
         // stopped the wheels, and a caller waiting for the end flag must not
         // wait for ever. No "sum_diff_l_r" line: the target was not reached.
         if (vel_ctrl_fault() != 0) {
             vel_ctrl_set(0.0f, 0.0f);
+            vel_ctrl_steer_end();
             ctrl_endflag.store(1, std::memory_order_relaxed);
             return nullptr;
         }
-        distance_pair dist;
-        distance_get(&dist);
         const run_ctrl_inputs in{.left = dist.left,
                                  .right = dist.right,
                                  .mode = run_mode.load(std::memory_order_relaxed),
@@ -59,6 +89,7 @@ void* thread_code(void*) {
             // Wheels first: a terminal held with Ctrl-S or a full pipe can block
             // the print for as long as it likes, and the move must not drive on.
             vel_ctrl_set(0.0f, 0.0f);
+            vel_ctrl_steer_end();
             printf("sum_diff_l_r=%5.1f\n", static_cast<double>(balance.sum_diff_l_r));
             ctrl_endflag.store(1, std::memory_order_relaxed);
             return nullptr;
@@ -69,8 +100,12 @@ void* thread_code(void*) {
         if (a.mod) {
             vel_ctrl_mod(a.mod_left, a.mod_right);
         }
-        usleep(DRIVE_PERIOD_US);
+        vel_ctrl_steer_done(seen);
+        while (!rt_worker_stopping(task_id) && vel_ctrl_fault() == 0 &&
+               !next_distances(&seen, &began, &dist)) {
+        }
     }
+    vel_ctrl_steer_end();
     return nullptr;
 }
 
@@ -136,7 +171,12 @@ void run_ctrl_create() {
     rt_worker_stop(&task_id);
     ctrl_endflag.store(0, std::memory_order_relaxed);
     distance_reset();
-    rt_worker_start(&task_id, thread_code, "plicy");
+    // Read after the reset: every exchange after this one counts from it.
+    start_sample.store(encoder_samples(), std::memory_order_relaxed);
+    vel_ctrl_steer_begin(start_sample.load(std::memory_order_relaxed));
+    if (rt_worker_start(&task_id, thread_code, "plicy") != 0) {
+        vel_ctrl_steer_end();
+    }
 }
 
 int run_ctrl_get_endflag() {

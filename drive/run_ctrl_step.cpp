@@ -162,11 +162,17 @@ bool run_ctrl_overdue(const run_ctrl_inputs& in, int32_t periods) {
     // may be crept through at the creep speed, and an arc's inner wheel.
     const double zone = in.mode == RUN_ROTATE ? ROTATE_ZONE : RAMP_CM;
     const double share = in.mode == RUN_ARC ? ARC_INNER : 1.0;
-    const double speed = std::fmax(std::fabs(static_cast<double>(in.speed)), CREEP_SPEED);
-    const double honest_s =
-        std::fabs(static_cast<double>(in.dist)) / (speed * share) + zone / (CREEP_SPEED * share);
-    // Periods, not a clock: every period lasts at least the sleep, so a
-    // loaded machine can only make the net fire later, never early.
+    // At the move's own speed, however slow (a speed of 0 creeps only in the
+    // final stretch, so the whole way is counted at the creep speed); the
+    // final stretch at the slower of that speed and the creep.
+    const double magnitude = std::fabs(static_cast<double>(in.speed));
+    const double speed = magnitude > 0.0 ? magnitude : CREEP_SPEED;
+    const double honest_s = std::fabs(static_cast<double>(in.dist)) / (speed * share) +
+                            zone / (std::fmin(speed, CREEP_SPEED) * share);
+    // Periods, not a clock: the speed loop holds a wheel to so many counts a
+    // period, so a move's progress per period does not depend on how long a
+    // period really lasts (19 ms plus the exchange), and each lasts at least
+    // the sleep: a loaded machine can only make the net fire later.
     const double elapsed_s = periods * (DRIVE_PERIOD_US / 1e6);
     return elapsed_s > 2.0 * honest_s + DRIVE_OVERDUE_MARGIN_S;
 }

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 #include "drive/calibration.h"
 #include "drive/encoder.h"
@@ -35,6 +38,58 @@ vel_ctrl_state state{};
 std::atomic<bool> reset_requested{false};
 
 rt_worker tasks;
+
+// The run controller's hand-over (vel_ctrl_steer_*), under steer_lock.
+std::mutex steer_lock;
+std::condition_variable steer_changed;
+bool steered = false;
+uint32_t steered_for = 0;  // the exchange the move's references were written for
+
+// Waits until the running move (if any) has written its references for
+// exchange `sample`, at most a period: a move that is slow to answer (its
+// thread starting, its line printed at the end) costs that period's
+// ordering, never the period itself.
+void wait_for_references(uint32_t sample) {
+    using clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> waiting(steer_lock);
+    steer_changed.wait_until(
+        waiting, clock::now() + std::chrono::microseconds(DRIVE_PERIOD_US),
+        [sample] { return !steered || static_cast<int32_t>(steered_for - sample) >= 0; });
+}
+
+// The next period's counts. With a sampler running, a period begins with its
+// next completed exchange: the first without one comes a reply deadline
+// after a whole period, each further one a period later, and is stale (the
+// supervisor counts it; the counts say nothing). Without a sampler the loop
+// keeps its own time and takes what is published.
+struct loop_clock {
+    uint32_t seen = 0;
+    bool waiting_late = false;  // the last period had no exchange
+    timespec began{};
+    bool started = false;  // the first period runs at once
+};
+
+bool next_period(loop_clock* c, wheel_counts* counts) {
+    if (!encoder_running()) {
+        if (c->started) {
+            usleep(DRIVE_PERIOD_US);
+        }
+        c->started = true;
+        encoder_get(counts);
+        return true;
+    }
+    c->started = true;
+    const long wait_us = DRIVE_PERIOD_US + (c->waiting_late ? 0 : DRIVE_REPLY_DEADLINE_MS * 1000L);
+    const uint32_t now_seen = encoder_wait(c->seen, rt_later(c->began, wait_us), counts);
+    const bool fresh = now_seen != c->seen;
+    c->seen = now_seen;
+    c->waiting_late = !fresh;
+    c->began = rt_now();
+    if (fresh) {
+        wait_for_references(now_seen);
+    }
+    return fresh;
+}
 
 // The latched drive fault (a supervisor_fault): set once, by the loop's
 // supervisor or by vel_ctrl_trip, and never cleared while the process runs,
@@ -84,13 +139,16 @@ void* thread_code(void*) {
     int command_l = 0;
     int command_r = 0;
     bool announced = false;
+    loop_clock period{encoder_samples(), false, rt_now()};
     while (!rt_worker_stopping(tasks)) {
+        wheel_counts counts{};
+        const bool fresh = next_period(&period, &counts);
+        if (rt_worker_stopping(tasks)) {
+            break;
+        }
         if (reset_requested.exchange(false, std::memory_order_relaxed)) {
             state.err_sum_l = state.err_sum_r = state.err_prev_l = state.err_prev_r = 0.0f;
         }
-        wheel_counts counts;
-        encoder_get(&counts);
-        const bool fresh = encoder_fresh();
         vel_ctrl_refs refs{vel_l_ref.load(std::memory_order_relaxed),
                            vel_r_ref.load(std::memory_order_relaxed),
                            vel_l_ref_org.load(std::memory_order_relaxed),
@@ -104,9 +162,10 @@ void* thread_code(void*) {
             stop_for_fault(&announced);
             command_l = command_r = 0;
         } else if (!fresh && regulating) {
-            // Stale counts would read as a wheel at rest and wind the
-            // integral up: the wheels keep their command for the few periods
-            // until a reply comes back or the supervisor calls it silence.
+            // No exchange this period: a wheel at rest and a silent encoder
+            // look alike, and stale counts would wind the integral up. The
+            // wheels keep their command for the few periods until an
+            // exchange completes or the supervisor calls it silence.
             motor_drive(command_l, command_r);
         } else {
             vel_ctrl_output out = vel_ctrl_step(&state, counts.left, counts.right, refs);
@@ -116,7 +175,6 @@ void* thread_code(void*) {
             command_l = out.command_l;
             command_r = out.command_r;
         }
-        usleep(DRIVE_PERIOD_US);
     }
     return nullptr;
 }
@@ -201,6 +259,28 @@ void vel_ctrl_create() {
     rt_worker_stop(&tasks);
     rt_worker_start(&tasks, thread_code, "plicy");
     printf("Velocity Control thread created!     thread_id=%d\n", rt_thread_id_value(tasks.handle));
+}
+
+void vel_ctrl_steer_begin(uint32_t sample) {
+    const std::lock_guard<std::mutex> steering(steer_lock);
+    steered = true;
+    steered_for = sample;
+}
+
+void vel_ctrl_steer_done(uint32_t sample) {
+    {
+        const std::lock_guard<std::mutex> steering(steer_lock);
+        steered_for = sample;
+    }
+    steer_changed.notify_all();
+}
+
+void vel_ctrl_steer_end() {
+    {
+        const std::lock_guard<std::mutex> steering(steer_lock);
+        steered = false;
+    }
+    steer_changed.notify_all();
 }
 
 int vel_ctrl_fault() {

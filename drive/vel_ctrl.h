@@ -29,6 +29,17 @@ int vel_ctrl_fault();
 // already latched is kept.
 void vel_ctrl_trip(int reason);
 
+// The run controller's hand-over. While a move steers the references, each
+// speed-loop period waits (at most a period) until the move has written its
+// references for the same sample, so the references always reach the loop in
+// the same order, whichever thread the scheduler happens to run first.
+// Begins steering; `sample` is the exchange count the move starts from.
+void vel_ctrl_steer_begin(uint32_t sample);
+// The references for exchange `sample` are written.
+void vel_ctrl_steer_done(uint32_t sample);
+// The move has ended (its last references written): the loop waits no more.
+void vel_ctrl_steer_end();
+
 // The per-period arithmetic of the speed loop, with no device and no clock:
 // the control thread calls it once a period with the per-period encoder counts
 // and the references it has just read, and sends the commands it returns.

@@ -395,13 +395,25 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
                 encoder_stop();
                 return 1;
             }
-            // With no reply coming, the sampler gives the period up after its
-            // deadline, publishes it as stale (counts 0, sums kept) and asks again.
-            const std::size_t pending = emu_read_bytes(master, 2, kExchangeTimeoutMs).size();
-            const bool stale = !encoder_fresh();
-            // A signal that interrupts that wait must not turn it into a read
-            // that blocks: the stop below would then never return. Only the
-            // sampler leaves the signal unblocked, so it is the one to get it.
+            // A reply split far across the period: its second byte 60 ms
+            // after the first still completes that reply, and no new request
+            // goes out meanwhile, so the next reply cannot be read out of step.
+            const uint32_t before = encoder_samples();
+            const std::size_t split_request = emu_read_bytes(master, 1, kExchangeTimeoutMs).size();
+            emu_write_bytes(master, {0x03}, kExchangeTimeoutMs);
+            usleep(60000);
+            const std::size_t early = emu_read_bytes(master, 1, 100).size();
+            emu_write_bytes(master, {0xFD}, kExchangeTimeoutMs);
+            ok = answer_and_report(master, 0x01, 0xFF, {1, 1, 2, 258});
+            // With no reply coming, the sampler keeps waiting for it: no
+            // second request, no exchange counted. The speed loop, not the
+            // sampler, calls that silence.
+            const uint32_t answered = encoder_samples();
+            const std::size_t pending = emu_read_bytes(master, 2, 200).size();
+            const bool still = encoder_samples() == answered;
+            // A signal that interrupts that wait must not end it: the read
+            // goes on. Only the sampler leaves the signal unblocked, so it is
+            // the one to get it.
             struct sigaction on_usr1 {};
             on_usr1.sa_handler = [](int) {};
             sigaction(SIGUSR1, &on_usr1, nullptr);
@@ -411,10 +423,16 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
             pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
             kill(getpid(), SIGUSR1);
             usleep(100000);
+            const std::size_t after_signal = emu_read_bytes(master, 1, 100).size();
+            // The stop ends the sampler blocked in its read.
             encoder_stop();
             encoder_get(&c);
-            printf("asked again=%zu stale=%d stopped: %d %d %d %d\n", pending, stale ? 1 : 0,
-                   c.left, c.right, c.left_sum, c.right_sum);
+            printf("split: request=%zu early=%zu exchanges=%u\n", split_request, early,
+                   answered - before);
+            printf("asked again=%zu still=%d after signal=%zu\n", pending, still ? 1 : 0,
+                   after_signal);
+            printf("stopped: %d %d %d %d ok=%d\n", c.left, c.right, c.left_sum, c.right_sum,
+                   ok ? 1 : 0);
             // A new sampler starts from zero and asks at once.
             encoder_create();
             encoder_get(&c);
@@ -440,7 +458,10 @@ TEST(DriveDeviceEncoder, SamplerExchangeAndSums) {
                   "ff 01: request=1 sent=1 counts -1 -1 sums -1 -1 cm -0.03810 -0.03871\n"
                   "80 80: request=1 sent=1 counts -128 128 sums -129 127 cm -4.91513 4.91661\n"
                   "7f 81: request=1 sent=1 counts 127 127 sums -2 254 cm -0.07620 9.83321\n"
-                  "asked again=2 stale=1 stopped: 0 0 -2 254\n"
+                  "01 ff: request=1 sent=1 counts 1 1 sums 2 258 cm 0.07620 9.98807\n"
+                  "split: request=1 early=0 exchanges=2\n"
+                  "asked again=1 still=1 after signal=0\n"
+                  "stopped: 1 1 2 258 ok=1\n"
                   "<started>\n"
                   "restart: 0 0 0 0 asked=1\n");
     emu_pty_close(&encoder);

@@ -110,8 +110,8 @@ TEST(Supervisor, EveryFaultHasItsOwnLine) {
                  "drive fault: move not ended in time, motors stopped");
 }
 
-// Limits worked by hand: twice (target / speed + final stretch / 2) + 5 s,
-// against periods of 19 ms.
+// Limits worked by hand: twice (target / speed + final stretch / the slower
+// of speed and 2) + 5 s, against periods of 19 ms.
 TEST(Supervisor, MoveOverdueAfterTwiceItsSlowestHonestTime) {
     struct row {
         int32_t mode;
@@ -121,8 +121,15 @@ TEST(Supervisor, MoveOverdueAfterTwiceItsSlowestHonestTime) {
     const row rows[] = {
         // 100 cm at 20 cm/s: 5 s + 12 cm at 2 cm/s = 11 s; limit 27 s = 1421.05 periods.
         {RUN_STRAIGHT, 20, 100, 1421},
-        // Backward, and at a speed below the creep: 10 cm at 2 cm/s = 5 s, the same 27 s.
-        {RUN_STRAIGHT, -1, -10, 1421},
+        // Backward, below the creep: 10 cm at 1 cm/s + 12 cm at 1 = 22 s; limit 49 s.
+        {RUN_STRAIGHT, -1, -10, 2578},
+        // 300 cm at 1 cm/s: 312 s, limit 629 s = 33105.3 periods. The honest
+        // move takes about 15,000 periods (1 cm/s is 0.02 cm a period, however
+        // long each period lasts), the net half as many again.
+        {RUN_STRAIGHT, 1, 300, 33105},
+        // A speed of 0 never leaves the final stretch's creep: 50 cm at 2 cm/s
+        // + 6 s = 31 s; limit 67 s = 3526.3 periods.
+        {RUN_STRAIGHT, 0, -50, 3526},
         // 90 degrees at 30 deg/s: 3 s + 20 degrees at 2 = 13 s; limit 31 s = 1631.6 periods.
         {RUN_ROTATE, 30, 90, 1631},
         // Arc of 71 cm at 20 cm/s, inner wheel 0.35: 10.14 s + 17.14 s; limit 59.57 s.
