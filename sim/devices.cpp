@@ -63,7 +63,31 @@ int open_pty(int vmin, pty_node* n, std::string* error) {
     return 0;
 }
 
-void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
+// Reply bytes held back for a split reply (encoder_split), each with its
+// time; later replies queue behind them, as on a line.
+struct held_byte {
+    double due;
+    uint8_t value;
+};
+held_byte held[8];
+int held_count = 0;
+bool split_done = false;
+
+void hold(double due, uint8_t value) {
+    if (held_count < 8)
+        held[held_count++] = held_byte{due, value};
+}
+
+void send_held(double now) {
+    int sent = 0;
+    while (sent < held_count && held[sent].due <= now)
+        wire_write_all(nodes[kEncoder].master, &held[sent++].value, 1);
+    for (int i = sent; i < held_count; ++i)
+        held[i - sent] = held[i];
+    held_count -= sent;
+}
+
+void serve_encoder(const sim_world& w, sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
     constexpr auto rx = std::memory_order_relaxed;
@@ -76,14 +100,32 @@ void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
         }
         int64_t l = s->count_left.load(rx);
         int64_t r = s->count_right.load(rx);
+        const double age = state_now(*s) - s->physics_time.load(rx);
+        state_note_max(&s->reply_age_max, age);
+        s->reply_age_sum.store(s->reply_age_sum.load(rx) + age, rx);
         // A dead counter reports no motion while its wheel still turns.
         const int64_t dl = s->encoder_dead_left.load(rx) ? 0 : l - *prev_l;
         const int64_t dr = s->encoder_dead_right.load(rx) ? 0 : r - *prev_r;
         uint8_t reply[2];
         bool wl = false, wr = false;
         wire_encoder_reply(dl, dr, reply, &wl, &wr);
-        // A full queue nobody drains drops the reply, as a real line would.
-        wire_write_all(nodes[kEncoder].master, reply, 2);
+        const double now = state_now(*s);
+        if (!split_done && w.encoder_split_at >= 0 && now >= w.encoder_split_at) {
+            split_done = true;
+            const double first = now + w.encoder_split_first_ms / 1000.0;
+            hold(first, reply[0]);
+            hold(first + w.encoder_split_gap_ms / 1000.0, reply[1]);
+            char split[64];
+            std::snprintf(split, sizeof split, "split reply: %d ms, then %d ms",
+                          w.encoder_split_first_ms, w.encoder_split_gap_ms);
+            record_event(*s, "encoder", split);
+        } else if (held_count > 0) {
+            hold(held[held_count - 1].due, reply[0]);
+            hold(held[held_count - 1].due, reply[1]);
+        } else {
+            // A full queue nobody drains drops the reply, as a real line would.
+            wire_write_all(nodes[kEncoder].master, reply, 2);
+        }
         s->encoder_requests.fetch_add(1, std::memory_order_relaxed);
         char detail[96];
         std::snprintf(detail, sizeof detail, "%d %d", static_cast<int8_t>(reply[0]),
@@ -193,7 +235,10 @@ void devices_run(const sim_world& w, sim_shared* s) {
     sim_motor_framer framer{};
     double pending_since = 0;
     uss_line_reset();
+    held_count = 0;
+    split_done = false;
     refill_io(w);
+    state_go_realtime();
     while (!s->stop.load(std::memory_order_relaxed)) {
         pollfd fds[3] = {{nodes[kEncoder].master, POLLIN, 0},
                          {nodes[kMotor].master, POLLIN, 0},
@@ -205,11 +250,17 @@ void devices_run(const sim_world& w, sim_shared* s) {
         double due = 0;
         if (uss_line_next_due(&due))
             wait = std::min(wait, std::max(0.0, due - now));
+        if (held_count > 0)
+            wait = std::min(wait, std::max(0.0, held[0].due - now));
         timespec ts{0, static_cast<long>(wait * 1e9)};
         int rc = ppoll(fds, 3, &ts, nullptr);
+        // A wait that overran is time a request lay unanswered or a frame
+        // unread.
+        if (rc == 0)
+            state_note_max(&s->device_late_max, state_now(*s) - now - wait);
         if (rc > 0) {
             if (fds[0].revents & POLLIN)
-                serve_encoder(s, &prev_l, &prev_r);
+                serve_encoder(w, s, &prev_l, &prev_r);
             if (fds[1].revents & POLLIN)
                 serve_motor(w, s, &framer, &pending_since);
             if (fds[2].revents & POLLIN)
@@ -217,6 +268,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
         }
         now = state_now(*s);
         send_due_uss(now);
+        send_held(now);
         refill_io(w);
         if (framer.has_pending && now - pending_since > kMotorPendingS) {
             char detail[32];

@@ -66,6 +66,34 @@ void record_close() {
     log_file = nullptr;
 }
 
+namespace {
+
+// How well the simulated hardware kept real time, and a verdict: a step or
+// an encoder reply more than kLateLimitS behind is no longer what the robot's
+// hardware would have done, and the run's figures are then the simulator's
+// as much as the program's.
+constexpr double kLateLimitS = 0.005;
+
+void put_timeliness(FILE* f, const sim_shared& s) {
+    constexpr auto rx = std::memory_order_relaxed;
+    const int64_t replies = s.encoder_requests.load(rx);
+    const double physics_late = s.physics_late_max.load(rx);
+    const double device_late = s.device_late_max.load(rx);
+    const double reply_age = s.reply_age_max.load(rx);
+    const double dropped = s.physics_dropped.load(rx);
+    std::fprintf(f, "sim_priority=%d\n", s.realtime_priority.load(rx));
+    std::fprintf(f, "sim_physics_late_max_ms=%.2f\nsim_physics_dropped_ms=%.1f\n",
+                 physics_late * 1e3, dropped * 1e3);
+    std::fprintf(f, "sim_device_late_max_ms=%.2f\n", device_late * 1e3);
+    std::fprintf(f, "sim_reply_age_max_ms=%.2f\nsim_reply_age_mean_ms=%.3f\n", reply_age * 1e3,
+                 replies > 0 ? s.reply_age_sum.load(rx) / static_cast<double>(replies) * 1e3 : 0.0);
+    const bool kept = physics_late <= kLateLimitS && device_late <= kLateLimitS &&
+                      reply_age <= kLateLimitS && dropped == 0;
+    std::fprintf(f, "sim_realtime=%s\n", kept ? "yes" : "no");
+}
+
+}  // namespace
+
 int record_summary(const std::string& path, const sim_world& w, const sim_shared& s,
                    const sim_robot& r, double run_time) {
     constexpr auto rx = std::memory_order_relaxed;
@@ -118,6 +146,7 @@ int record_summary(const std::string& path, const sim_world& w, const sim_shared
                  static_cast<long long>(s.boards_removed.load(rx)));
     std::fprintf(f, "blocked=%d\nblocked_ever=%d\nrun_time=%.3f\n", r.blocked ? 1 : 0,
                  r.blocked_ever ? 1 : 0, run_time);
+    put_timeliness(f, s);
     return std::fclose(f) == 0 ? 0 : -1;
 }
 

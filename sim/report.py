@@ -190,6 +190,23 @@ def describe_squaring(n, claim, left, right):
             f"{right[3]:.1f} cm to the surface, {abs(off):.2f}° off square (turned {side})")
 
 
+def timeliness_warning(summary):
+    """One line when the simulated hardware fell behind real time: the run's
+    figures are then the simulator's lateness as much as the program's."""
+    try:
+        with open(summary, encoding="utf-8") as f:
+            keys = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+    except OSError:
+        return []
+    if keys.get("sim_realtime") != "no":
+        return []
+    return [f"WARNING: the simulator fell behind real time (physics up to "
+            f"{keys.get('sim_physics_late_max_ms')} ms late, device nodes "
+            f"{keys.get('sim_device_late_max_ms')} ms, encoder counts up to "
+            f"{keys.get('sim_reply_age_max_ms')} ms old, "
+            f"{keys.get('sim_physics_dropped_ms')} ms dropped)"]
+
+
 def main():
     if len(sys.argv) != 2:
         print("usage: sim/report.py RUN_DIR", file=sys.stderr)
@@ -253,6 +270,7 @@ def main():
         lines_out.append(describe_squaring(k, claim, left, right))
     fault_lines, fault_keys = fault_report(events, lines)
     lines_out += fault_lines
+    lines_out += timeliness_warning(os.path.join(run_dir, "summary.txt"))
     with open(os.path.join(run_dir, "truth.txt"), "w", encoding="utf-8") as f:
         f.write("".join(line + "\n" for line in lines_out))
     summary = os.path.join(run_dir, "summary.txt")

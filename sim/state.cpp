@@ -1,5 +1,8 @@
 #include "sim/state.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 void state_init(sim_shared* s, const sim_world& w) {
     s->t0 = std::chrono::steady_clock::now();
     s->stop = false;
@@ -35,4 +38,17 @@ void state_publish(sim_shared* s, const sim_robot& r) {
     s->v_left.store(r.v_left, rx);
     s->v_right.store(r.v_right, rx);
     s->blocked.store(r.blocked, rx);
+}
+
+int state_go_realtime() {
+    sched_param p{};
+    p.sched_priority = kStateRealtimePriority;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) != 0)
+        return 0;
+    return kStateRealtimePriority;
+}
+
+void state_note_max(std::atomic<double>* max, double v) {
+    if (v > max->load(std::memory_order_relaxed))
+        max->store(v, std::memory_order_relaxed);
 }

@@ -42,6 +42,17 @@ struct sim_shared {
     std::atomic<bool> reversed_shown[2]{};  // a reversed motor's fault row is written
 
     std::atomic<int64_t> encoder_requests{0}, encoder_wraps{0}, uss_queries{0};
+
+    // Whether the simulated hardware kept real time (the robot's own never
+    // slows down when the program's core is busy). Each is written by one
+    // thread and read for the summary at the end.
+    std::atomic<double> physics_time{0};      // s: the time the last published step stands for
+    std::atomic<double> physics_late_max{0};  // s: the furthest a step ran behind its time
+    std::atomic<double> physics_dropped{0};   // s: time given up after stalls of over 100 ms
+    std::atomic<double> device_late_max{0};   // s: the device loop's longest overrun of its wait
+    std::atomic<double> reply_age_max{0};     // s: the oldest counts an encoder reply carried
+    std::atomic<double> reply_age_sum{0};     // s, over encoder_requests replies
+    std::atomic<int> realtime_priority{0};    // SCHED_FIFO priority of physics and devices, 0: none
     std::atomic<int64_t> captures{0}, captures_failed{0}, boards_removed{0};
 };
 
@@ -52,5 +63,14 @@ double state_now(const sim_shared& s);
 // Copies of the pose and of the presence flags, for the pure queries.
 sim_pose state_pose(const sim_shared& s);
 void state_present(const sim_shared& s, uint8_t out[kWorldMaxBoards]);
+// Puts the calling thread at SCHED_FIFO kStateRealtimePriority, above the
+// program's drive workers (20), as the robot's hardware would be: it answers
+// and moves on time whatever the program's core is doing. Returns the
+// priority in force (0 without the privilege: then the summary says how late
+// the simulator ran).
+constexpr int kStateRealtimePriority = 30;
+int state_go_realtime();
+// Raises *max to v if v is larger (one writer per value).
+void state_note_max(std::atomic<double>* max, double v);
 // Publishes a physics step.
 void state_publish(sim_shared* s, const sim_robot& r);

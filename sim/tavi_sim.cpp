@@ -48,6 +48,7 @@ void physics_loop(const sim_world& w, double rate) {
         std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(dt));
     const int state_every = static_cast<int>(rate * 0.020 + 0.5);
     std::mt19937 rng(w.seed);
+    shared.realtime_priority.store(state_go_realtime(), std::memory_order_relaxed);
     sim_robot r = physics_start(w);
     record_path_point(r.pose.x, r.pose.y);
     uint8_t present[kWorldMaxBoards];
@@ -55,6 +56,11 @@ void physics_loop(const sim_world& w, double rate) {
     auto next = clock::now();
     sim_fault_clock faults{};
     for (long step = 1; !shared.stop.load(std::memory_order_relaxed); ++step) {
+        // How far this step runs behind the time it stands for: a motor
+        // frame is felt that much late, and an encoder reply's counts are that
+        // much old.
+        state_note_max(&shared.physics_late_max,
+                       std::chrono::duration<double>(clock::now() - next).count());
         state_present(shared, present);
         faults_due(w, state_now(shared), &faults, &r, &shared);
         physics_step(w, present, &r,
@@ -62,6 +68,8 @@ void physics_loop(const sim_world& w, double rate) {
                      faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed)),
                      dt, &rng);
         state_publish(&shared, r);
+        shared.physics_time.store(std::chrono::duration<double>(next - shared.t0).count(),
+                                  std::memory_order_relaxed);
         if (r.blocked && !was_blocked)
             record_event(shared, "blocked", "wall");
         was_blocked = r.blocked;
@@ -73,8 +81,12 @@ void physics_loop(const sim_world& w, double rate) {
         auto now = clock::now();
         // After a long stall (a debugger, a starved machine) carry on from
         // now instead of racing through the missed steps.
-        if (now - next > std::chrono::milliseconds(100))
+        if (now - next > std::chrono::milliseconds(100)) {
+            shared.physics_dropped.store(shared.physics_dropped.load(std::memory_order_relaxed) +
+                                             std::chrono::duration<double>(now - next).count(),
+                                         std::memory_order_relaxed);
             next = now;
+        }
         std::this_thread::sleep_until(next);
     }
     record_path_point(r.pose.x, r.pose.y);

@@ -70,10 +70,15 @@ struct sim_world {
     // Drive faults, each from a time in s on the simulator's clock (the log's
     // time, 0 when the simulator starts) on; -1 = never. Index 0 = left wheel,
     // 1 = right wheel.
-    double encoder_silent_at;        // encoder_dev reads requests and never replies
-    double encoder_dead_at[2];       // that wheel's increment in every reply is 0
-    double wheel_blocked_at[2];      // that wheel is held at 0 speed
-    bool motor_reversed[2];          // that motor turns against its command, all run
+    double encoder_silent_at;    // encoder_dev reads requests and never replies
+    double encoder_dead_at[2];   // that wheel's increment in every reply is 0
+    double wheel_blocked_at[2];  // that wheel is held at 0 speed
+    bool motor_reversed[2];      // that motor turns against its command, all run
+    // One late reply, no fault: the first encoder reply from this time on
+    // sends its first byte encoder_split_first_ms after the request and its
+    // second encoder_split_gap_ms after that.
+    double encoder_split_at;
+    int encoder_split_first_ms, encoder_split_gap_ms;
     std::vector<std::string> lines;  // every accepted line, in order (the effective world)
 };
 

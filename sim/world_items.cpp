@@ -185,6 +185,17 @@ int world_parse_fault(sim_world* w, std::istringstream& in, std::string* error) 
             *error = "encoder_silent takes a start time in s (at least 0)";
             return -1;
         }
+    } else if (name == "encoder_split") {
+        long long first = 0, gap = 0;
+        if (!read_at(in, &w->encoder_split_at) || !world_read_int(in, 0, 10000, &first) ||
+            !world_read_int(in, 0, 10000, &gap)) {
+            *error =
+                "encoder_split needs a time in s, then the first byte's and the second "
+                "byte's delays in ms (0-10000)";
+            return -1;
+        }
+        w->encoder_split_first_ms = static_cast<int>(first);
+        w->encoder_split_gap_ms = static_cast<int>(gap);
     } else if (name == "encoder_dead" || name == "wheel_blocked") {
         const bool blocked = name == "wheel_blocked";
         bool wheels[2];

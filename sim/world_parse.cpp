@@ -26,6 +26,7 @@ void world_defaults(sim_world* w) {
     w->uss_cone = 3;
     w->uss_grazing = 60;
     w->encoder_silent_at = -1;
+    w->encoder_split_at = -1;
     w->encoder_dead_at[0] = w->encoder_dead_at[1] = -1;
     w->wheel_blocked_at[0] = w->wheel_blocked_at[1] = -1;
 }

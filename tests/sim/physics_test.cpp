@@ -148,7 +148,7 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
                             "io 101010101010", "fault uss_late", "fault uss_no_echo 2",
                             "start 1 2 3  # comment", "uss 3 -10 0 180", "fault encoder_silent 2.5",
                             "fault encoder_dead right", "fault wheel_blocked both 3",
-                            "fault motor_reversed left"});
+                            "fault motor_reversed left", "fault encoder_split 3 29 30"});
     EXPECT_EQ(w.walls.size(), 5u);
     ASSERT_EQ(w.boards.size(), 1u);
     EXPECT_EQ(w.boards[0].digits, "12");
@@ -165,6 +165,9 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
     EXPECT_EQ(w.wheel_blocked_at[1], 3.0);
     EXPECT_TRUE(w.motor_reversed[0]);
     EXPECT_FALSE(w.motor_reversed[1]);
+    EXPECT_EQ(w.encoder_split_at, 3.0);
+    EXPECT_EQ(w.encoder_split_first_ms, 29);
+    EXPECT_EQ(w.encoder_split_gap_ms, 30);
     std::string err;
     for (const char* bad : {"wall 1 2 3",
                             "board 0 0 0 123",
@@ -185,7 +188,8 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
                             "fault encoder_dead left 1 2",
                             "fault wheel_blocked up 3",
                             "fault motor_reversed left 3",
-                            "fault motor_reversed"}) {
+                            "fault motor_reversed",
+                            "fault encoder_split 3 29"}) {
         sim_world v;
         world_defaults(&v);
         EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;
