@@ -54,17 +54,18 @@ static_assert(off(DRIVE_ANGLE_FACTOR, track_angle) < 5e-8, "the angle factor is 
 // the speed loop commands. The motor driver holds the last command, so these
 // are the only thing between a pulled cable and a robot driving on.
 
-// How long the sampler waits for the two reply bytes before it publishes the
-// period as stale and asks again (ms). The driver answers at once (the counts
-// are latched in hardware, the reply is two bytes); the simulated device
-// answers within its 1 ms poll. 30 ms is half a period more than a whole
-// period of slack, so a busy machine does not turn a slow reply into a stale one.
+// How long past a whole period the speed loop waits for the next completed
+// exchange before it calls the period stale (ms); the periods after a stale
+// one are stale a period apart. The driver answers at once (the counts are
+// latched in hardware, the reply is two bytes); the simulated device answers
+// within its 2 ms poll. 30 ms is half a period more than a whole period of
+// slack, so a busy machine does not turn a slow reply into a stale period.
 constexpr int DRIVE_REPLY_DEADLINE_MS = 30;
 
-// Speed-loop periods in a row without fresh counts before the encoder counts
-// as silent: with the deadline, a silent encoder stops the wheels within
-// 30 + 8 x 20 ms plus one period (about 0.21 s). A single late reply (one or
-// two stale periods) is held through, not tripped on.
+// Speed-loop periods in a row without a completed exchange before the
+// encoder counts as silent: a silent encoder stops the wheels within
+// 19 + 30 + 7 x 19 ms (0.18 s) plus the period that sends the stop. A single
+// late reply (one or two stale periods) is held through, not tripped on.
 constexpr int DRIVE_SILENT_PERIODS = 8;
 
 // A hard command: a controller output of at least this size (of 127). At
