@@ -1,6 +1,7 @@
 #include "sim/children.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -177,8 +178,18 @@ void children_run_report(const std::string& program, const std::string& dir) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    // Under a simulator started real-time as a whole (chrt), nice alone
+    // would leave the plot at that real-time priority, where it takes a
+    // core from everything else for the second or two it draws.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sched_param normal{};
+    posix_spawnattr_setschedpolicy(&attr, SCHED_OTHER);
+    posix_spawnattr_setschedparam(&attr, &normal);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSCHEDULER);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     int status = 0;
     if (rc != 0)

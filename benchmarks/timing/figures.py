@@ -18,7 +18,8 @@ import sys
 
 STOP_FRAMES = {"00 00", "00 00 00 00", "80 80", "80 80 80 80"}
 # The order the drive console starts the real-time workers in: encoder_create,
-# vel_ctrl_create, then run_ctrl_create for the move.
+# vel_ctrl_create, then run_ctrl_create for the move. Only the sampler keeps
+# its own time (the others follow its exchanges), so only it shows here.
 WORKER_NAMES = ["encoder sampler", "speed loop", "run controller"]
 PERIOD_MS = 19.0
 

@@ -1,9 +1,11 @@
-// Preloaded into a program (LD_PRELOAD) to time its worker loops from the
-// inside. Every worker ends its period with one usleep call, so the time from
-// one usleep call to the next on the same thread is that loop's period. The
-// run controller writes no motor frame, so this is the only place its period
-// can be seen at all; for the speed loop it is a cross-check of the
-// simulator's frame timestamps.
+// Preloaded into a program (LD_PRELOAD) to time its loops from the inside. A
+// loop that keeps its own time ends its period with one usleep call, so the
+// time from one usleep call to the next on the same thread is that loop's
+// period: the encoder sampler, whose exchanges are the drive's clock, and
+// the main thread's polls. The speed loop and the run controller wait for
+// the sampler's exchanges instead (their period is the sampler's; the
+// simulator's timestamp on every motor frame times the speed loop), and call
+// usleep only where no sampler runs.
 //
 // Two more figures per thread: the page faults the thread took (read at each
 // usleep call, so faults inside a period show as a rise between two calls),
