@@ -3,7 +3,8 @@
 // functions (vel_ctrl_step, run_ctrl_step, motor_command_byte, distance_from_sums)
 // driven by the simulator's physics_step at 1 ms. No threads, no clock.
 //
-// Timing model (as the real threads): three 19 ms loops with their own phase.
+// Timing model: three 19 ms loops with their own phase (as the threads ran
+// before they were tied to the sampler), or the tick (balance_set_tick).
 //  - sampler at s_k: publishes the reply computed at s_{k-1}, i.e. the counts of
 //    [s_{k-2}, s_{k-1}] (request sent right after the previous reply), adds them
 //    to the running sums.
@@ -31,6 +32,7 @@
 namespace {
 
 int g_phase_s = 0, g_phase_v = 6, g_phase_r = 12;
+bool g_tick = false;
 const int kPeriod = 19;
 const int kDistAt = 5000;              // ms
 int g_stall_ms = 100, g_late_ms = 60;  // disturbance sizes
@@ -42,6 +44,10 @@ void balance_set_phases(int sampler, int vel, int run) {
     g_phase_s = sampler;
     g_phase_v = vel;
     g_phase_r = run;
+}
+
+void balance_set_tick(bool tick) {
+    g_tick = tick;
 }
 
 void balance_set_stall_late(int stall_ms, int late_ms) {
@@ -117,6 +123,14 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
             reply_r = inc.right;
             cnt_prev_l = cl;
             cnt_prev_r = cr;
+            if (g_tick) {
+                // This sample's tick: the run controller, then the speed loop.
+                const bool disturbed = t < kDistAt && t + kPeriod >= kDistAt;
+                next_r = t + (disturbed && dist == D_LATE_RUN ? g_late_ms : 0);
+                next_v = t + (disturbed && dist == D_LATE_VEL   ? g_late_ms
+                              : disturbed && dist == D_LATE_RUN ? std::min(g_late_ms, kPeriod)
+                                                                : 0);
+            }
             next_s += kPeriod;
             if (dist == D_LATE_SAMP && t < kDistAt && next_s > kDistAt)
                 next_s += g_late_ms;  // the period that spans t=5 s runs 60 ms late
@@ -144,7 +158,7 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
             last_d = dp.left - dp.right;
             last_e = 300.0 - 0.5 * (dp.left + dp.right);
             next_r += kPeriod;
-            if (dist == D_LATE_RUN && t < kDistAt && next_r > kDistAt)
+            if (!g_tick && dist == D_LATE_RUN && t < kDistAt && next_r > kDistAt)
                 next_r += g_late_ms;
         }
         // speed loop period
@@ -163,7 +177,7 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
                 std::printf("t=%5d ul=%4d ur=%4d d=%7.3f vl=%6.1f vr=%6.1f\n", t, cmd_l, cmd_r,
                             last_d, o.vel_l, o.vel_r);
             next_v += kPeriod;
-            if (dist == D_LATE_VEL && t < kDistAt && next_v > kDistAt)
+            if (!g_tick && dist == D_LATE_VEL && t < kDistAt && next_v > kDistAt)
                 next_v += g_late_ms;
         }
         // physics, 1 ms

@@ -27,6 +27,11 @@ struct Result {
 
 // ms offsets of the sampler, speed loop and run loop within the 19 ms period.
 void balance_set_phases(int sampler, int vel, int run);
+// The drive as it runs now: no phases of their own, each completed exchange
+// is one tick in which the run controller and then the speed loop act on
+// that sample. A late loop is late within its tick (the speed loop waits at
+// most a period for the run controller's references).
+void balance_set_tick(bool tick);
 // Sizes of the disturbances: stall and lateness in ms, the odometry offset in cm.
 void balance_set_stall_late(int stall_ms, int late_ms);
 void balance_set_offset(double cm);

@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
         phase_r = std::atoi(argv[4]);
     }
     balance_set_phases(phase_s, phase_v, phase_r);
+    // STUDY_TICK=1: the drive's tick instead of free-running phases.
+    if (const char* tick = std::getenv("STUDY_TICK"))
+        balance_set_tick(std::string(tick) == "1");
     if (mode == "defaults") {
         detail(Plant{0.6, 60, 1.7, 0.06});
     } else if (mode == "one" && argc >= 6) {
