@@ -137,7 +137,7 @@ bool test_input_pwm_values(int* left, int* right) {
 }
 
 bool test_input_drive_ok() {
-    return vel_ctrl_fault() == 0 || give_up("the drive stopped on a fault", 1);
+    return vel_ctrl_fault() == SUPERVISOR_OK || give_up("the drive stopped on a fault", 1);
 }
 
 int test_input_status() {

@@ -67,7 +67,7 @@ void* thread_code(void*) {
         // A drive fault ends the move where it stands: the speed loop has
         // stopped the wheels, and a caller waiting for the end flag must not
         // wait for ever. No "sum_diff_l_r" line: the target was not reached.
-        if (vel_ctrl_fault() != 0) {
+        if (vel_ctrl_fault() != SUPERVISOR_OK) {
             vel_ctrl_set(0.0f, 0.0f);
             vel_ctrl_steer_end();
             ctrl_endflag.store(1, std::memory_order_relaxed);
@@ -101,7 +101,7 @@ void* thread_code(void*) {
             vel_ctrl_mod(a.mod_left, a.mod_right);
         }
         vel_ctrl_steer_done(seen);
-        while (!rt_worker_stopping(task_id) && vel_ctrl_fault() == 0 &&
+        while (!rt_worker_stopping(task_id) && vel_ctrl_fault() == SUPERVISOR_OK &&
                !next_distances(&seen, &began, &dist)) {
         }
     }

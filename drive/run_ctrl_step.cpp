@@ -7,12 +7,25 @@
 
 namespace {
 
-constexpr double RAMP_CM = 12.0;       // straight and arc slow down over the last 12 cm
-constexpr double CREEP_SPEED = 2.0;    // cm/s at the target
-constexpr double FAST_ZONE_CM = 45.0;  // fast straight: fixed speed over the last 45 cm
-constexpr double FAST_FINISH = 40.0;   // cm/s
-constexpr double ROTATE_ZONE = 20.0;   // degrees of rotation deceleration
-constexpr double ARC_INNER = 0.35;     // right wheel share of an arc
+// Straight runs and arcs slow down linearly over their last 12 cm: at
+// 20 cm/s that is 0.6 s, some 30 periods, for wheels with a 70 ms lag.
+constexpr double RAMP_CM = 12.0;
+// The speed at the target: 2 cm/s is 0.04 cm a period, about one count, so
+// a move passes its target by a count, not by a stretch of road.
+constexpr double CREEP_SPEED = 2.0;
+// The fast straight runs its last 45 cm at 40 cm/s whatever its speed: the
+// 80 cm/s legs slow to the fastest speed the other moves use before the end.
+constexpr double FAST_ZONE_CM = 45.0;
+constexpr double FAST_FINISH = 40.0;  // cm/s
+// A turn slows over its last 20 degrees: with the default gain 0.3 from
+// 8 cm/s a wheel there down to the creep at the target.
+constexpr double ROTATE_ZONE = 20.0;
+// An arc drives the right wheel at 0.35 of the left: a radius of about 30 cm
+// about the middle of the axle on the 28.8 cm track.
+constexpr double ARC_INNER = 0.35;
+// The balance correction, cm/s of split between the wheels: 15.5 per cm the
+// left has gone further than the right, and 30 per cm that difference grew
+// in the last period (the damping that keeps it from swinging at speed).
 constexpr double BALANCE_P = 15.5;
 constexpr double BALANCE_D = 30.0;
 

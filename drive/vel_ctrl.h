@@ -20,14 +20,16 @@ void vel_ctrl_create();
 
 #include <cstdint>
 
-// The drive fault the loop has latched (a supervisor_fault, drive/supervisor.h),
-// 0 while there is none. Once set it stays: the loop sends stop frames
-// whatever the references say, and callers end what they were doing.
-int vel_ctrl_fault();
+#include "drive/supervisor.h"
+
+// The drive fault the loop has latched, SUPERVISOR_OK (0) while there is
+// none. Once set it stays: the loop sends stop frames whatever the
+// references say, and callers end what they were doing.
+supervisor_fault vel_ctrl_fault();
 // Latches a fault found outside the loop (the run controller's overdue move);
 // the loop stops the wheels in its next period and names the fault. A fault
 // already latched is kept.
-void vel_ctrl_trip(int reason);
+void vel_ctrl_trip(supervisor_fault reason);
 
 // The run controller's hand-over. While a move steers the references, each
 // speed-loop period waits (at most a period) until the move has written its

@@ -70,5 +70,5 @@ int main() {
     motor_halt();
     encoder_stop();
     // A patrol the drive stopped on a fault did not do its round.
-    return vel_ctrl_fault() == 0 ? 0 : 1;
+    return vel_ctrl_fault() == SUPERVISOR_OK ? 0 : 1;
 }

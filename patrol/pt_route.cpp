@@ -80,7 +80,7 @@ void pt_route_run(const pt_route& route) {
         }
         // A drive fault ends the patrol at this step: the next move would
         // only end at once, and a robot that cannot drive reads nothing new.
-        if (vel_ctrl_fault() != 0) {
+        if (vel_ctrl_fault() != SUPERVISOR_OK) {
             printf("patrol stopped at step %d: the drive stopped on a fault\n", seq);
             break;
         }

@@ -81,7 +81,7 @@ bool wait_move_end() {
     while (run_ctrl_get_endflag() != 1) {
         pause_us(POLL_US);
     }
-    return vel_ctrl_fault() == 0;
+    return vel_ctrl_fault() == SUPERVISOR_OK;
 }
 
 // Drives straight until the surface is ref_dist away. False when no distance

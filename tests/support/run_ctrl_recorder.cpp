@@ -67,6 +67,6 @@ void run_ctrl_reset() {
 
 // The callers ask the speed loop after each move whether it stopped on a
 // fault; here the drive is always healthy.
-int vel_ctrl_fault() {
+supervisor_fault vel_ctrl_fault() {
     return SUPERVISOR_OK;
 }
