@@ -87,6 +87,39 @@ void send_held(double now) {
     held_count -= sent;
 }
 
+// A pseudo-terminal of the simulator's own, written from its slave side and
+// read on its master, as a program's requests travel: a pty hands its bytes
+// over through the kernel's worker threads, which run at normal priority, so
+// on a busy machine a request can lie there while both the program and the
+// simulator run real-time. The canary times that hand-over every period.
+pty_node canary;
+bool canary_out = false;
+double canary_sent = 0;
+
+void canary_send(sim_shared* s, double now) {
+    if (canary.slave < 0)
+        return;
+    if (canary_out) {
+        state_note_max(&s->pty_late_max, now - canary_sent);
+        return;
+    }
+    if (now - canary_sent < 0.019)
+        return;
+    const uint8_t one = 0;
+    if (write(canary.slave, &one, 1) == 1) {
+        canary_out = true;
+        canary_sent = now;
+    }
+}
+
+void canary_take(sim_shared* s, double now) {
+    uint8_t junk[16];
+    if (read(canary.master, junk, sizeof junk) > 0 && canary_out) {
+        state_note_max(&s->pty_late_max, now - canary_sent);
+        canary_out = false;
+    }
+}
+
 void serve_encoder(const sim_world& w, sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
@@ -227,6 +260,10 @@ int devices_open(const std::string& dir, std::string* error) {
         }
         nodes[i].link = link;
     }
+    // Without the canary the run goes on; its figure then stays 0.
+    std::string unused;
+    if (open_pty(1, &canary, &unused) != 0)
+        canary = pty_node{};
     return 0;
 }
 
@@ -240,9 +277,10 @@ void devices_run(const sim_world& w, sim_shared* s) {
     refill_io(w);
     state_go_realtime();
     while (!s->stop.load(std::memory_order_relaxed)) {
-        pollfd fds[3] = {{nodes[kEncoder].master, POLLIN, 0},
+        pollfd fds[4] = {{nodes[kEncoder].master, POLLIN, 0},
                          {nodes[kMotor].master, POLLIN, 0},
-                         {nodes[kUss].master, POLLIN, 0}};
+                         {nodes[kUss].master, POLLIN, 0},
+                         {canary.master, POLLIN, 0}};
         double now = state_now(*s);
         // Wake for the next reply byte, else often enough to top up io_dev
         // and notice the stop flag.
@@ -253,7 +291,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
         if (held_count > 0)
             wait = std::min(wait, std::max(0.0, held[0].due - now));
         timespec ts{0, static_cast<long>(wait * 1e9)};
-        int rc = ppoll(fds, 3, &ts, nullptr);
+        int rc = ppoll(fds, 4, &ts, nullptr);
         // A wait that overran is time a request lay unanswered or a frame
         // unread.
         if (rc == 0)
@@ -265,10 +303,13 @@ void devices_run(const sim_world& w, sim_shared* s) {
                 serve_motor(w, s, &framer, &pending_since);
             if (fds[2].revents & POLLIN)
                 serve_uss_requests(w, s);
+            if (fds[3].revents & POLLIN)
+                canary_take(s, state_now(*s));
         }
         now = state_now(*s);
         send_due_uss(now);
         send_held(now);
+        canary_send(s, now);
         refill_io(w);
         if (framer.has_pending && now - pending_since > kMotorPendingS) {
             char detail[32];
@@ -283,6 +324,11 @@ void devices_run(const sim_world& w, sim_shared* s) {
 }
 
 void devices_close() {
+    if (canary.slave >= 0)
+        close(canary.slave);
+    if (canary.master >= 0)
+        close(canary.master);
+    canary = pty_node{};
     for (pty_node& n : nodes) {
         if (!n.link.empty())
             unlink(n.link.c_str());

@@ -81,14 +81,16 @@ void put_timeliness(FILE* f, const sim_shared& s) {
     const double device_late = s.device_late_max.load(rx);
     const double reply_age = s.reply_age_max.load(rx);
     const double dropped = s.physics_dropped.load(rx);
+    const double pty_late = s.pty_late_max.load(rx);
     std::fprintf(f, "sim_priority=%d\n", s.realtime_priority.load(rx));
     std::fprintf(f, "sim_physics_late_max_ms=%.2f\nsim_physics_dropped_ms=%.1f\n",
                  physics_late * 1e3, dropped * 1e3);
     std::fprintf(f, "sim_device_late_max_ms=%.2f\n", device_late * 1e3);
     std::fprintf(f, "sim_reply_age_max_ms=%.2f\nsim_reply_age_mean_ms=%.3f\n", reply_age * 1e3,
                  replies > 0 ? s.reply_age_sum.load(rx) / static_cast<double>(replies) * 1e3 : 0.0);
+    std::fprintf(f, "sim_pty_late_max_ms=%.2f\n", pty_late * 1e3);
     const bool kept = physics_late <= kLateLimitS && device_late <= kLateLimitS &&
-                      reply_age <= kLateLimitS && dropped == 0;
+                      reply_age <= kLateLimitS && pty_late <= kLateLimitS && dropped == 0;
     std::fprintf(f, "sim_realtime=%s\n", kept ? "yes" : "no");
 }
 

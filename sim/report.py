@@ -203,7 +203,8 @@ def timeliness_warning(summary):
     return [f"WARNING: the simulator fell behind real time (physics up to "
             f"{keys.get('sim_physics_late_max_ms')} ms late, device nodes "
             f"{keys.get('sim_device_late_max_ms')} ms, encoder counts up to "
-            f"{keys.get('sim_reply_age_max_ms')} ms old, "
+            f"{keys.get('sim_reply_age_max_ms')} ms old, a byte on a pty "
+            f"{keys.get('sim_pty_late_max_ms')} ms in the kernel, "
             f"{keys.get('sim_physics_dropped_ms')} ms dropped)"]
 
 

@@ -52,6 +52,7 @@ struct sim_shared {
     std::atomic<double> device_late_max{0};   // s: the device loop's longest overrun of its wait
     std::atomic<double> reply_age_max{0};     // s: the oldest counts an encoder reply carried
     std::atomic<double> reply_age_sum{0};     // s, over encoder_requests replies
+    std::atomic<double> pty_late_max{0};      // s: the longest a pty took to hand a byte over
     std::atomic<int> realtime_priority{0};    // SCHED_FIFO priority of physics and devices, 0: none
     std::atomic<int64_t> captures{0}, captures_failed{0}, boards_removed{0};
 };
