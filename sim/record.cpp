@@ -97,9 +97,8 @@ int record_summary(const std::string& path, const sim_world& w, const sim_shared
     std::fprintf(f, "encoder_requests=%lld\nencoder_wraps=%lld\n",
                  static_cast<long long>(s.encoder_requests.load(rx)),
                  static_cast<long long>(s.encoder_wraps.load(rx)));
-    std::fprintf(f, "encoder_left=%lld\nencoder_right=%lld\n",
-                 static_cast<long long>(physics_counts(r.travel_left, kPhysicsCmPerCountLeft)),
-                 static_cast<long long>(physics_counts(r.travel_right, kPhysicsCmPerCountRight)));
+    std::fprintf(f, "encoder_left=%lld\nencoder_right=%lld\n", static_cast<long long>(r.count_left),
+                 static_cast<long long>(r.count_right));
     std::fprintf(f, "uss_queries=%lld\n", static_cast<long long>(s.uss_queries.load(rx)));
     put_uss(f, w, present, r.pose, 1);
     put_uss(f, w, present, r.pose, 2);
@@ -118,6 +117,7 @@ int record_summary(const std::string& path, const sim_world& w, const sim_shared
                  static_cast<long long>(s.boards_removed.load(rx)));
     std::fprintf(f, "blocked=%d\nblocked_ever=%d\nrun_time=%.3f\n", r.blocked ? 1 : 0,
                  r.blocked_ever ? 1 : 0, run_time);
+    std::fprintf(f, "track=%.10g\n", w.track);
     return std::fclose(f) == 0 ? 0 : -1;
 }
 

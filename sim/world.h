@@ -56,6 +56,9 @@ struct sim_world {
     double motor_knee;       // units above the dead band where the steeper part begins
     double motor_gain_high;  // cm/s per unit beyond the knee
     double lag;              // s, wheel-speed time constant
+    // The robot's build: cm between the wheels, cm a right wheel travels per
+    // encoder count, and the share of that a left count is worth.
+    double track, cm_per_count, left_correction;
     sim_motor_curve curve_left, curve_right;  // measured curves, used when they have points
     sim_uss_mount uss[4];                     // channels 1..4 at index 0..3
     double uss_max_range;                     // cm
@@ -77,8 +80,14 @@ struct sim_world {
     std::vector<std::string> lines;  // every accepted line, in order (the effective world)
 };
 
+// The robot the program is calibrated for (drive/calibration.h; the
+// simulator's tests check the two agree): the world's geometry unless its
+// file says otherwise.
+constexpr double kWorldDefaultTrack = 28.8;
+constexpr double kWorldDefaultCmPerCount = 0.038713433;
+constexpr double kWorldDefaultLeftCorrection = 0.9842;
+
 // Robot geometry shared by physics, sensors and camera.
-constexpr double kWorldTrack = 28.8;       // cm between the wheels
 constexpr double kWorldBodyRadius = 18.0;  // cm, collision circle around the axle midpoint
 constexpr double kWorldCameraForward = 16.0;
 

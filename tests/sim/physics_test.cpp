@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "drive/calibration.h"
 #include "sim/physics.h"
 #include "sim/ultrasonic.h"
 #include "sim/world.h"
@@ -55,7 +56,9 @@ TEST(MotorModel, SignAndMagnitudeAndDeadBand) {
 }
 
 TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
-    sim_world w = world_of({});
+    // A robot of round figures: half a cm per right count, a left count
+    // worth 0.8 of that.
+    sim_world w = world_of({"cm_per_count 0.5", "left_correction 0.8"});
     // Left 78 = 50 above its dead band, right 68 = 50 above its: 50 units
     // at the low gain.
     sim_robot r = run(w, 78, 68, 2.0);
@@ -67,12 +70,10 @@ TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
     EXPECT_NEAR(r.travel_right, expected, 0.5);
     EXPECT_NEAR(r.pose.x, expected, 0.5);
     EXPECT_NEAR(r.pose.y, 0.0, 1e-6);
-    EXPECT_EQ(physics_counts(r.travel_right, kPhysicsCmPerCountRight),
-              static_cast<int64_t>(std::floor(r.travel_right / 0.038713433)));
-    // Equal travel gives 1.6 % more counts on the shorter-count left wheel.
-    double ratio = static_cast<double>(physics_counts(r.travel_left, kPhysicsCmPerCountLeft)) /
-                   physics_counts(r.travel_right, kPhysicsCmPerCountRight);
-    EXPECT_NEAR(ratio, 1.0 / 0.9842, 0.001);
+    // Two counts a cm on the right, 2.5 on the left, whole counts only.
+    EXPECT_NEAR(static_cast<double>(r.count_right), 2 * r.travel_right, 1.0);
+    EXPECT_NEAR(static_cast<double>(r.count_left), 2.5 * r.travel_left, 1.0);
+    EXPECT_GT(r.count_right, 100);
 }
 
 TEST(Physics, MeasuredCurveSetsTheWheelSpeeds) {
@@ -90,12 +91,12 @@ TEST(Physics, MeasuredCurveSetsTheWheelSpeeds) {
 }
 
 TEST(Physics, SpinAboutTheCentreKeepsTheCentreStill) {
-    sim_world w = world_of({"start 10 20 0"});
+    sim_world w = world_of({"start 10 20 0", "track 20"});
     // Left backwards, right forwards, same speed: counter-clockwise spin.
     sim_robot r = run(w, 0x80 | 58, 48, 1.0);  // 30 units each
     EXPECT_NEAR(r.pose.x, 10.0, 1e-6);
     EXPECT_NEAR(r.pose.y, 20.0, 1e-6);
-    double turned = (r.travel_right - r.travel_left) / kWorldTrack * 180.0 / M_PI;
+    double turned = (r.travel_right - r.travel_left) / 20 * 180.0 / M_PI;
     EXPECT_NEAR(r.heading_turned, turned, 1e-6);
     EXPECT_GT(r.heading_turned, 45.0);
 }
@@ -130,10 +131,10 @@ TEST(Physics, HeldWheelStaysPutAndTheRobotPivotsAboutIt) {
     EXPECT_EQ(r.travel_left, 0.0);
     EXPECT_GT(r.heading_turned, 30.0);  // counter-clockwise, about the left wheel
     // The left wheel's contact point, half the track to the left of the
-    // centre, has not moved from (0, 14.4).
-    const double h = r.heading_turned * M_PI / 180.0;
-    EXPECT_NEAR(r.pose.x - kWorldTrack / 2 * std::sin(h), 0.0, 1e-6);
-    EXPECT_NEAR(r.pose.y + kWorldTrack / 2 * std::cos(h), kWorldTrack / 2, 1e-6);
+    // centre, has not moved.
+    const double h = r.heading_turned * M_PI / 180.0, half = w.track / 2;
+    EXPECT_NEAR(r.pose.x - half * std::sin(h), 0.0, 1e-6);
+    EXPECT_NEAR(r.pose.y + half * std::cos(h), half, 1e-6);
 }
 
 TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
@@ -185,11 +186,24 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
                             "fault encoder_dead left 1 2",
                             "fault wheel_blocked up 3",
                             "fault motor_reversed left 3",
-                            "fault motor_reversed"}) {
+                            "fault motor_reversed",
+                            "track 0",
+                            "cm_per_count -0.04",
+                            "left_correction"}) {
         sim_world v;
         world_defaults(&v);
         EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;
     }
+}
+
+// The simulated robot is, unless a world says otherwise, the one the program
+// is calibrated for: a robot changed on one side alone fails here.
+TEST(World, DefaultRobotIsTheOneTheProgramIsCalibratedFor) {
+    const sim_world w = world_of({});
+    const char* both = "sim/world.h and drive/calibration.h describe different robots";
+    EXPECT_EQ(w.track, DRIVE_TRACK_CM) << both;
+    EXPECT_EQ(static_cast<float>(w.cm_per_count), DRIVE_CM_PER_COUNT) << both;
+    EXPECT_EQ(w.left_correction, DRIVE_LEFT_CORRECTION) << both;
 }
 
 TEST(Ultrasonic, FlatWallAheadAndItsLimits) {

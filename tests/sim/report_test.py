@@ -101,7 +101,7 @@ class ReportOverAHandMadeRun(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="report test ü'") as run:
             write_log(os.path.join(run, "log.csv"))
             with open(os.path.join(run, "summary.txt"), "w", encoding="utf-8") as f:
-                f.write("x=1.00\nmoves=99\n")
+                f.write("x=1.00\ntrack=30\nmoves=99\n")
             subprocess.run([sys.executable, REPORT, run], check=True, stdout=subprocess.DEVNULL)
             with open(os.path.join(run, "truth.txt"), encoding="utf-8") as f:
                 truth = f.read().splitlines()
@@ -126,7 +126,7 @@ class ReportOverAHandMadeRun(unittest.TestCase):
         ])
         # The report's own keys are replaced, the simulator's kept.
         self.assertEqual(summary, [
-            "x=1.00", "moves=5", "full_command_frames=6", "swings=1", "fault=wheel_blocked both",
+            "x=1.00", "track=30", "moves=5", "full_command_frames=6", "swings=1", "fault=wheel_blocked both",
             "fault_injected=2.5000", "fault_stop=none", "fault_detection=none", "fault_said=none",
         ])
 
