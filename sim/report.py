@@ -12,9 +12,10 @@ full command and a warning when the two wheels swung against each other at
 full command; at each squaring the true angle to the surface and the true
 distances next to the readings the program went by; for an injected fault,
 when it came, when the stop frame after it came and what the program said.
-Adds a few of the figures
-to RUN_DIR/summary.txt as key=value lines and draws RUN_DIR/plot.png: wheel
-speeds, decoded motor commands and heading over time, moves marked.
+Writes a few of the figures to RUN_DIR/figures.txt as key=value lines and
+draws RUN_DIR/plot.png: wheel speeds, decoded motor commands and heading over
+time, moves marked. It reads RUN_DIR/summary.txt (the run's robot) and never
+writes it.
 
 The program's targets come from its transcript only; every measured figure
 comes from the log.
@@ -270,17 +271,11 @@ def main():
     lines_out += fault_lines
     with open(os.path.join(run_dir, "truth.txt"), "w", encoding="utf-8") as f:
         f.write("".join(line + "\n" for line in lines_out))
-    summary = os.path.join(run_dir, "summary.txt")
+    # Its own file: summary.txt is the simulator's alone, the same whether a
+    # report ran or not.
     keys = {"moves": n, "full_command_frames": full, "swings": swings, **fault_keys}
-    own = tuple(f"{key}=" for key in ("moves", "full_command_frames", "swings", "fault",
-                                      "fault_injected", "fault_stop", "fault_detection",
-                                      "fault_said"))
-    kept = []
-    if os.path.exists(summary):
-        with open(summary, encoding="utf-8") as f:
-            kept = [line for line in f if not line.startswith(own)]
-    with open(summary, "w", encoding="utf-8") as f:
-        f.write("".join(kept) + "".join(f"{key}={value}\n" for key, value in keys.items()))
+    with open(os.path.join(run_dir, "figures.txt"), "w", encoding="utf-8") as f:
+        f.write("".join(f"{key}={value}\n" for key, value in keys.items()))
     for line in lines_out:
         print(line)
     marks = [(t, f"fault {detail}", "tab:orange") for t, detail in events["fault"][:1]]
