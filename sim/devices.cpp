@@ -63,12 +63,13 @@ int open_pty(int vmin, pty_node* n, std::string* error) {
     return 0;
 }
 
-void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
+void serve_encoder(const sim_world& w, sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
     constexpr auto rx = std::memory_order_relaxed;
+    const double now = state_now(*s);
     for (ssize_t i = 0; i < n; ++i) {
-        if (s->encoder_silent.load(rx)) {
+        if (world_fault_due(w, sim_fault::encoder_silent, now)) {
             // The request is taken in and never answered, as from a board
             // whose cable is pulled.
             record_event(*s, "encoder", "no reply (encoder_silent)");
@@ -77,8 +78,8 @@ void serve_encoder(sim_shared* s, int64_t* prev_l, int64_t* prev_r) {
         int64_t l = s->count_left.load(rx);
         int64_t r = s->count_right.load(rx);
         // A dead counter reports no motion while its wheel still turns.
-        const int64_t dl = s->encoder_dead_left.load(rx) ? 0 : l - *prev_l;
-        const int64_t dr = s->encoder_dead_right.load(rx) ? 0 : r - *prev_r;
+        const int64_t dl = world_fault_due(w, sim_fault::encoder_dead_left, now) ? 0 : l - *prev_l;
+        const int64_t dr = world_fault_due(w, sim_fault::encoder_dead_right, now) ? 0 : r - *prev_r;
         uint8_t reply[2];
         bool wl = false, wr = false;
         wire_encoder_reply(dl, dr, reply, &wl, &wr);
@@ -209,7 +210,7 @@ void devices_run(const sim_world& w, sim_shared* s) {
         int rc = ppoll(fds, 3, &ts, nullptr);
         if (rc > 0) {
             if (fds[0].revents & POLLIN)
-                serve_encoder(s, &prev_l, &prev_r);
+                serve_encoder(w, s, &prev_l, &prev_r);
             if (fds[1].revents & POLLIN)
                 serve_motor(w, s, &framer, &pending_since);
             if (fds[2].revents & POLLIN)

@@ -56,11 +56,13 @@ void physics_loop(const sim_world& w, double rate) {
     sim_fault_clock faults{};
     for (long step = 1; !shared.stop.load(std::memory_order_relaxed); ++step) {
         state_present(shared, present);
-        faults_due(w, state_now(shared), &faults, &r, &shared);
-        physics_step(w, present, &r,
-                     faults_motor_command(w, 0, shared.cmd_left.load(std::memory_order_relaxed)),
-                     faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed)),
-                     dt, &rng);
+        const double t = state_now(shared);
+        faults_due(w, t, &faults, &r, &shared);
+        physics_step(
+            w, present, &r,
+            faults_motor_command(w, 0, shared.cmd_left.load(std::memory_order_relaxed), t),
+            faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed), t), dt,
+            &rng);
         state_publish(&shared, r);
         if (r.blocked && !was_blocked)
             record_event(shared, "blocked", "wall");

@@ -28,9 +28,9 @@ void world_defaults(sim_world* w) {
     w->uss_max_range = 300;
     w->uss_cone = 3;
     w->uss_grazing = 60;
-    w->encoder_silent_at = -1;
-    w->encoder_dead_at[0] = w->encoder_dead_at[1] = -1;
-    w->wheel_blocked_at[0] = w->wheel_blocked_at[1] = -1;
+    for (sim_fault_start& f : w->faults)
+        f = sim_fault_start{sim_fault_start::never, 0};
+    w->uss_late_ms = 70;
 }
 
 int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
