@@ -8,7 +8,8 @@ struct distance_pair {
 };
 static_assert(sizeof(distance_pair) == 8, "distance_pair is two 32-bit floats");
 
-// One encoder_get, then left = left_sum x 0.038713433 x 0.9842, right = right_sum x 0.038713433.
+// One encoder_get, then left = left_sum x DRIVE_CM_PER_COUNT x DRIVE_LEFT_CORRECTION,
+// right = right_sum x DRIVE_CM_PER_COUNT (drive/calibration.h).
 void distance_get(distance_pair* out);
 // Same as encoder_reset: sums and per-period counts to 0.
 void distance_reset();

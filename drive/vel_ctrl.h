@@ -65,8 +65,10 @@ struct vel_ctrl_refs {
 };
 
 struct vel_ctrl_output {
-    float vel_l;    // measured speed, cm/s, left (count x 1.9356717 x 0.9842)
-    float vel_r;    // measured speed, cm/s, right (count x 1.9356717)
+    // Measured speeds, cm/s: count x DRIVE_CMS_PER_COUNT, on the left also x
+    // DRIVE_LEFT_CORRECTION.
+    float vel_l;
+    float vel_r;
     bool stopped;   // both base references 0: stop frame, state untouched
     int command_l;  // motor_drive arguments, -127..127
     int command_r;

@@ -49,11 +49,13 @@ std::string capture(const sim_world& w, sim_shared* s, const std::string& path, 
     cv::Mat frame = camera_render(boards, cam.x, cam.y, cam.heading, width, height, opt);
     if (frame.empty())
         return "fail render";
-    if (!w.capture_nofile) {
+    const double now = state_now(*s);
+    if (!world_fault_due(w, sim_fault::capture_nofile, now)) {
         std::vector<uchar> jpeg;
         if (!cv::imencode(".jpg", frame, jpeg))
             return "fail encode";
-        size_t keep = w.capture_truncated ? jpeg.size() / 2 : jpeg.size();
+        size_t keep =
+            world_fault_due(w, sim_fault::capture_truncated, now) ? jpeg.size() / 2 : jpeg.size();
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         if (!out)
             return std::string("fail cannot write ") + path;
@@ -141,8 +143,9 @@ std::string capture_handle(const sim_world& w, sim_shared* s, const std::string&
         return "fail bad request\n";
     }
     std::string result =
-        w.capture_fail ? "fail injected"
-                       : capture(w, s, path, static_cast<int>(width), static_cast<int>(height));
+        world_fault_due(w, sim_fault::capture_fail, state_now(*s))
+            ? "fail injected"
+            : capture(w, s, path, static_cast<int>(width), static_cast<int>(height));
     (result == "ok" ? s->captures : s->captures_failed).fetch_add(1, std::memory_order_relaxed);
     std::string detail =
         path + " " + std::to_string(width) + "x" + std::to_string(height) + " " + result;

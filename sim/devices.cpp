@@ -124,8 +124,9 @@ void serve_encoder(const sim_world& w, sim_shared* s, int64_t* prev_l, int64_t* 
     uint8_t req[64];
     ssize_t n = read(nodes[kEncoder].master, req, sizeof req);
     constexpr auto rx = std::memory_order_relaxed;
+    const double now = state_now(*s);
     for (ssize_t i = 0; i < n; ++i) {
-        if (s->encoder_silent.load(rx)) {
+        if (world_fault_due(w, sim_fault::encoder_silent, now)) {
             // The request is taken in and never answered, as from a board
             // whose cable is pulled.
             record_event(*s, "encoder", "no reply (encoder_silent)");
@@ -133,17 +134,16 @@ void serve_encoder(const sim_world& w, sim_shared* s, int64_t* prev_l, int64_t* 
         }
         int64_t l = s->count_left.load(rx);
         int64_t r = s->count_right.load(rx);
-        const double age = state_now(*s) - s->physics_time.load(rx);
+        const double age = now - s->physics_time.load(rx);
         state_note_max(&s->reply_age_max, age);
         s->reply_age_sum.store(s->reply_age_sum.load(rx) + age, rx);
         // A dead counter reports no motion while its wheel still turns.
-        const int64_t dl = s->encoder_dead_left.load(rx) ? 0 : l - *prev_l;
-        const int64_t dr = s->encoder_dead_right.load(rx) ? 0 : r - *prev_r;
+        const int64_t dl = world_fault_due(w, sim_fault::encoder_dead_left, now) ? 0 : l - *prev_l;
+        const int64_t dr = world_fault_due(w, sim_fault::encoder_dead_right, now) ? 0 : r - *prev_r;
         uint8_t reply[2];
         bool wl = false, wr = false;
         wire_encoder_reply(dl, dr, reply, &wl, &wr);
-        const double now = state_now(*s);
-        if (!split_done && w.encoder_split_at >= 0 && now >= w.encoder_split_at) {
+        if (!split_done && world_fault_due(w, sim_fault::encoder_split, now)) {
             split_done = true;
             const double first = now + w.encoder_split_first_ms / 1000.0;
             hold(first, reply[0]);

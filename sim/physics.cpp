@@ -96,7 +96,7 @@ void physics_step(const sim_world& w, const uint8_t* present, sim_robot* r, int 
 
     // Exact arc for constant wheel speeds over the step.
     double ds = (ground_l + ground_r) / 2;
-    double dth = (ground_r - ground_l) / kWorldTrack;  // rad
+    double dth = (ground_r - ground_l) / w.track;  // rad
     double h = r->pose.heading * kPi / 180.0;
     double nx, ny;
     if (std::fabs(dth) < 1e-9) {
@@ -120,6 +120,8 @@ void physics_step(const sim_world& w, const uint8_t* present, sim_robot* r, int 
     r->blocked = false;
     r->travel_left += wheel_l;
     r->travel_right += wheel_r;
+    r->count_left = physics_counts(r->travel_left, w.cm_per_count * w.left_correction);
+    r->count_right = physics_counts(r->travel_right, w.cm_per_count);
     r->distance += std::hypot(nx - r->pose.x, ny - r->pose.y);
     r->heading_turned += dth * 180.0 / kPi;
     r->pose.x = nx;

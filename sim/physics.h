@@ -9,9 +9,6 @@
 
 #include "sim/world.h"
 
-constexpr double kPhysicsCmPerCountRight = 0.038713433;
-constexpr double kPhysicsCmPerCountLeft = 0.038713433 * 0.9842;
-
 struct sim_pose {
     double x, y;     // cm
     double heading;  // degrees, -180..180
@@ -21,6 +18,7 @@ struct sim_robot {
     sim_pose pose;
     double v_left, v_right;            // cm/s, wheel surface speeds
     double travel_left, travel_right;  // cm the wheels have turned, forward positive
+    int64_t count_left, count_right;   // their whole encoder counts, forward positive
     double heading_turned;             // degrees turned since the start, counter-clockwise positive
     double distance;                   // cm path length of the centre
     bool blocked;                      // the last step was refused by a wall

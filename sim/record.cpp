@@ -21,8 +21,9 @@ std::mutex log_mutex;
 FILE* log_file = nullptr;
 std::vector<cv::Point2d> path_points;
 
-void put_uss(FILE* f, const sim_world& w, const uint8_t* present, const sim_pose& pose, int ch) {
-    sim_uss_sample u = ultrasonic_measure(w, present, pose, ch);
+void put_uss(FILE* f, const sim_world& w, const uint8_t* present, const sim_pose& pose, int ch,
+             double now) {
+    sim_uss_sample u = ultrasonic_measure(w, present, pose, ch, now);
     if (u.echo) {
         double reading = std::max(0.0, std::round(u.range) - 20.0);
         std::fprintf(f, "uss%d_range=%.1f\nuss%d_reading=%.0f\n", ch, u.range, ch, reading);
@@ -127,12 +128,11 @@ int record_summary(const std::string& path, const sim_world& w, const sim_shared
     std::fprintf(f, "encoder_requests=%lld\nencoder_wraps=%lld\n",
                  static_cast<long long>(s.encoder_requests.load(rx)),
                  static_cast<long long>(s.encoder_wraps.load(rx)));
-    std::fprintf(f, "encoder_left=%lld\nencoder_right=%lld\n",
-                 static_cast<long long>(physics_counts(r.travel_left, kPhysicsCmPerCountLeft)),
-                 static_cast<long long>(physics_counts(r.travel_right, kPhysicsCmPerCountRight)));
+    std::fprintf(f, "encoder_left=%lld\nencoder_right=%lld\n", static_cast<long long>(r.count_left),
+                 static_cast<long long>(r.count_right));
     std::fprintf(f, "uss_queries=%lld\n", static_cast<long long>(s.uss_queries.load(rx)));
-    put_uss(f, w, present, r.pose, 1);
-    put_uss(f, w, present, r.pose, 2);
+    put_uss(f, w, present, r.pose, 1, run_time);
+    put_uss(f, w, present, r.pose, 2, run_time);
     sim_pose cam = physics_mount_pose(r.pose, kWorldCameraForward, 0, 0);
     double dist = -1;
     int board = world_board_ahead(w, present, cam.x, cam.y, cam.heading, &dist);
@@ -148,6 +148,7 @@ int record_summary(const std::string& path, const sim_world& w, const sim_shared
                  static_cast<long long>(s.boards_removed.load(rx)));
     std::fprintf(f, "blocked=%d\nblocked_ever=%d\nrun_time=%.3f\n", r.blocked ? 1 : 0,
                  r.blocked_ever ? 1 : 0, run_time);
+    std::fprintf(f, "track=%.10g\n", w.track);
     put_timeliness(f, s);
     return std::fclose(f) == 0 ? 0 : -1;
 }

@@ -12,9 +12,10 @@ full command and a warning when the two wheels swung against each other at
 full command; at each squaring the true angle to the surface and the true
 distances next to the readings the program went by; for an injected fault,
 when it came, when the stop frame after it came and what the program said.
-Adds a few of the figures
-to RUN_DIR/summary.txt as key=value lines and draws RUN_DIR/plot.png: wheel
-speeds, decoded motor commands and heading over time, moves marked.
+Writes a few of the figures to RUN_DIR/figures.txt as key=value lines and
+draws RUN_DIR/plot.png: wheel speeds, decoded motor commands and heading over
+time, moves marked. It reads RUN_DIR/summary.txt (the run's robot) and never
+writes it.
 
 The program's targets come from its transcript only; every measured figure
 comes from the log.
@@ -30,13 +31,21 @@ from report_log import (FAULT_LINE, FULL, KINDS, program_lines, read_log,  # noq
                         read_program, split_moves, state_at, unwrap)
 from report_plot import plot  # noqa: E402
 
-TRACK = 28.8  # cm between the wheels
+
+def read_summary(run_dir):
+    """The simulator's summary.txt as a dict (empty when there is none)."""
+    path = os.path.join(run_dir, "summary.txt")
+    if not os.path.exists(path):
+        return {}
+    with open(path, encoding="utf-8") as f:
+        return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
 
 
-def move_figures(states, heading, driven, t0, t1):
+def move_figures(states, heading, driven, t0, t1, track):
     """The true figures of one move: `driven` are its frames that drive a
     wheel, t0 its start and t1 the next move's start (the robot's coasting
-    after the stop frame belongs to the move)."""
+    after the stop frame belongs to the move); `track` the run's cm between
+    the wheels."""
     i0, i1 = state_at(states, t0), state_at(states, t1)
     x0, y0 = states[i0][1], states[i0][2]
     h0 = heading[i0]
@@ -48,8 +57,8 @@ def move_figures(states, heading, driven, t0, t1):
     # Each wheel's own path (an arc's target is one wheel's distance).
     wheel_path = []
     for side in (1, -1):  # left, right
-        pts = [(s[1] - side * TRACK / 2 * math.sin(math.radians(h)),
-                s[2] + side * TRACK / 2 * math.cos(math.radians(h)))
+        pts = [(s[1] - side * track / 2 * math.sin(math.radians(h)),
+                s[2] + side * track / 2 * math.cos(math.radians(h)))
                for s, h in zip(states[i0:i1 + 1], heading[i0:i1 + 1])]
         wheel_path.append(sum(math.dist(pts[i - 1], pts[i]) for i in range(1, len(pts))))
     full = sum(1 for _, left, right in driven if abs(left) == FULL or abs(right) == FULL)
@@ -213,6 +222,13 @@ def main():
         print("usage: sim/report.py RUN_DIR", file=sys.stderr)
         return 2
     run_dir = sys.argv[1]
+    # The robot is the run's own (the world may give it another track).
+    track = read_summary(run_dir).get("track")
+    if track is None:
+        print(f"sim/report.py: {os.path.join(run_dir, 'summary.txt')} gives no track",
+              file=sys.stderr)
+        return 2
+    track = float(track)
     states, frames, uss, events = read_log(os.path.join(run_dir, "log.csv"))
     if not states:
         # Shorter than one state row (20 ms): nothing moved.
@@ -231,7 +247,7 @@ def main():
         moves = timed_moves(commanded, frames, end_of_run)
         for k, (move, driven, t0, span) in enumerate(moves):
             t1 = moves[k + 1][2] if k + 1 < len(moves) else end_of_run
-            fig = move_figures(states, heading, driven, t0, t1)
+            fig = move_figures(states, heading, driven, t0, t1, track)
             kinds.append(move["kind"])
             spans.append(span)
             out.append((move["kind"], move["target"], fig, move))
@@ -245,7 +261,7 @@ def main():
         for k, (a, b) in enumerate(runs):
             t0 = frames[a][0]
             t1 = frames[runs[k + 1][0]][0] if k + 1 < len(runs) else end_of_run
-            fig = move_figures(states, heading, frames[a:b], t0, t1)
+            fig = move_figures(states, heading, frames[a:b], t0, t1, track)
             kind, target = targets[k] if targets else (guess_kind(fig), None)
             kinds.append(kind)
             spans.append((t0, frames[b - 1][0]))
@@ -274,17 +290,11 @@ def main():
     lines_out += timeliness_warning(os.path.join(run_dir, "summary.txt"))
     with open(os.path.join(run_dir, "truth.txt"), "w", encoding="utf-8") as f:
         f.write("".join(line + "\n" for line in lines_out))
-    summary = os.path.join(run_dir, "summary.txt")
+    # Its own file: summary.txt is the simulator's alone, the same whether a
+    # report ran or not.
     keys = {"moves": n, "full_command_frames": full, "swings": swings, **fault_keys}
-    own = tuple(f"{key}=" for key in ("moves", "full_command_frames", "swings", "fault",
-                                      "fault_injected", "fault_stop", "fault_detection",
-                                      "fault_said"))
-    kept = []
-    if os.path.exists(summary):
-        with open(summary, encoding="utf-8") as f:
-            kept = [line for line in f if not line.startswith(own)]
-    with open(summary, "w", encoding="utf-8") as f:
-        f.write("".join(kept) + "".join(f"{key}={value}\n" for key, value in keys.items()))
+    with open(os.path.join(run_dir, "figures.txt"), "w", encoding="utf-8") as f:
+        f.write("".join(f"{key}={value}\n" for key, value in keys.items()))
     for line in lines_out:
         print(line)
     marks = [(t, f"fault {detail}", "tab:orange") for t, detail in events["fault"][:1]]

@@ -30,8 +30,8 @@ void state_present(const sim_shared& s, uint8_t out[kWorldMaxBoards]) {
 
 void state_publish(sim_shared* s, const sim_robot& r) {
     constexpr auto rx = std::memory_order_relaxed;
-    s->count_left.store(physics_counts(r.travel_left, kPhysicsCmPerCountLeft), rx);
-    s->count_right.store(physics_counts(r.travel_right, kPhysicsCmPerCountRight), rx);
+    s->count_left.store(r.count_left, rx);
+    s->count_right.store(r.count_right, rx);
     s->x.store(r.pose.x, rx);
     s->y.store(r.pose.y, rx);
     s->heading.store(r.pose.heading, rx);

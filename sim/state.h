@@ -33,7 +33,6 @@ struct sim_shared {
     std::atomic<int> captures_of[kWorldMaxBoards];
 
     // drive faults, as they take effect (sim/faults.h)
-    std::atomic<bool> encoder_silent{false}, encoder_dead_left{false}, encoder_dead_right{false};
     std::atomic<double> fault_time{-1}, fault_x{0}, fault_y{0};  // the first injection
     std::atomic<double> fault_stop_time{-1}, fault_stop_x{0}, fault_stop_y{0};  // the stop after it
     // A signal was passed on to the command: a stop frame from now on is the

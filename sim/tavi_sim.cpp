@@ -62,11 +62,13 @@ void physics_loop(const sim_world& w, double rate) {
         state_note_max(&shared.physics_late_max,
                        std::chrono::duration<double>(clock::now() - next).count());
         state_present(shared, present);
-        faults_due(w, state_now(shared), &faults, &r, &shared);
-        physics_step(w, present, &r,
-                     faults_motor_command(w, 0, shared.cmd_left.load(std::memory_order_relaxed)),
-                     faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed)),
-                     dt, &rng);
+        const double t = state_now(shared);
+        faults_due(w, t, &faults, &r, &shared);
+        physics_step(
+            w, present, &r,
+            faults_motor_command(w, 0, shared.cmd_left.load(std::memory_order_relaxed), t),
+            faults_motor_command(w, 1, shared.cmd_right.load(std::memory_order_relaxed), t), dt,
+            &rng);
         state_publish(&shared, r);
         shared.physics_time.store(std::chrono::duration<double>(next - shared.t0).count(),
                                   std::memory_order_relaxed);

@@ -1,12 +1,12 @@
 #include "sim/ultrasonic.h"
 
 sim_uss_sample ultrasonic_measure(const sim_world& w, const uint8_t* present, const sim_pose& robot,
-                                  int channel) {
+                                  int channel, double now) {
     sim_uss_sample none{false, 0};
     if (channel < 1 || channel > 4)
         return none;
     const sim_uss_mount& m = w.uss[channel - 1];
-    if (!m.fitted || w.uss_no_echo[channel - 1])
+    if (!m.fitted || world_fault_due(w, world_fault_of(sim_fault::uss_no_echo_1, channel - 1), now))
         return none;
     sim_pose s = physics_mount_pose(robot, m.forward, m.left, m.angle);
     // The shortest echo inside the cone wins; a ray that meets its surface

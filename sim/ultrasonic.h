@@ -14,6 +14,7 @@ struct sim_uss_sample {
     double range;  // cm, meaningful only with an echo
 };
 
-// channel 1..4; other channels give no echo.
+// channel 1..4; other channels give no echo. `now` on the simulator's clock
+// (for the no-echo fault).
 sim_uss_sample ultrasonic_measure(const sim_world& w, const uint8_t* present, const sim_pose& robot,
-                                  int channel);
+                                  int channel, double now);

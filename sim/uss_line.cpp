@@ -47,16 +47,18 @@ void uss_line_request(const sim_world& w, sim_shared* s, uint8_t byte) {
     uint8_t present[kWorldMaxBoards];
     state_present(*s, present);
     const sim_pose robot = state_pose(*s);
-    sim_uss_sample u = ultrasonic_measure(w, present, robot, ch);
+    sim_uss_sample u = ultrasonic_measure(w, present, robot, ch, now);
     uint8_t reply[2];
     wire_uss_reply(u.echo, u.range, reply);
-    if (w.uss_silent) {
+    if (world_fault_due(w, sim_fault::uss_silent, now)) {
         std::snprintf(detail, sizeof detail, "ch %d range %.1f silent", ch,
                       u.echo ? u.range : -1.0);
         record_event(*s, "uss", detail);
         return;
     }
-    double latency = w.uss_late_ms > 0 ? w.uss_late_ms : wire_uss_latency_ms(u.echo, u.range);
+    double latency = world_fault_due(w, sim_fault::uss_late, now)
+                         ? w.uss_late_ms
+                         : wire_uss_latency_ms(u.echo, u.range);
     double start = std::max(now, uss_line_free);
     double first = start + latency / 1000.0;
     double second = first + kWireUssByteMs / 1000.0;

@@ -69,6 +69,19 @@ const sim_wall* ray_hit(const sim_world& w, const uint8_t* present, double ox, d
 
 }  // namespace
 
+bool world_fault_due(const sim_world& w, sim_fault f, double now) {
+    const sim_fault_start& start = w.faults[static_cast<int>(f)];
+    switch (start.when) {
+        case sim_fault_start::from_start:
+            return true;
+        case sim_fault_start::from_time:
+            return now >= start.at;
+        case sim_fault_start::never:
+            break;
+    }
+    return false;
+}
+
 bool world_ray(const sim_world& w, const uint8_t* present, double ox, double oy, double dir,
                double* dist, double* incidence) {
     double off = 0;

@@ -43,6 +43,44 @@ struct sim_motor_curve {
     double speed[kWorldCurvePoints];
 };
 
+// Every fault a world can inject, one row per wheel and per channel.
+enum class sim_fault {
+    uss_silent,     // the ultrasonic board never replies
+    uss_late,       // its replies come uss_late_ms after the request
+    uss_no_echo_1,  // that channel always replies no echo (to uss_no_echo_4)
+    uss_no_echo_2,
+    uss_no_echo_3,
+    uss_no_echo_4,
+    capture_fail,       // every capture request is answered "fail injected"
+    capture_nofile,     // captures answer ok and write no file
+    capture_truncated,  // captures write half the JPEG and answer ok
+    encoder_silent,     // encoder_dev reads requests and never replies
+    encoder_dead_left,  // that wheel's increment in every reply is 0
+    encoder_dead_right,
+    wheel_blocked_left,  // that wheel is held at 0 speed
+    wheel_blocked_right,
+    motor_reversed_left,  // that motor turns against its command
+    motor_reversed_right,
+    // Not a fault the drive should stop on: the first encoder reply from its
+    // time on comes late, not lost (encoder_split_first_ms, then _gap_ms).
+    encoder_split,
+};
+constexpr int kWorldFaults = static_cast<int>(sim_fault::encoder_split) + 1;
+
+// The row of a per-wheel (0 left, 1 right) or per-channel fault: `first` is
+// its left wheel's or channel 1's row.
+constexpr sim_fault world_fault_of(sim_fault first, int index) {
+    return static_cast<sim_fault>(static_cast<int>(first) + index);
+}
+
+// When a fault takes effect: never (the world does not switch it on), from
+// the simulator's start, or from a time on its clock (the log's time, 0 when
+// the simulator starts).
+struct sim_fault_start {
+    enum { never, from_start, from_time } when;
+    double at;  // s, for from_time
+};
+
 struct sim_world {
     std::vector<sim_wall> walls;  // plain walls and one segment per board
     std::vector<sim_board> boards;
@@ -56,40 +94,40 @@ struct sim_world {
     double motor_knee;       // units above the dead band where the steeper part begins
     double motor_gain_high;  // cm/s per unit beyond the knee
     double lag;              // s, wheel-speed time constant
+    // The robot's build: cm between the wheels, cm a right wheel travels per
+    // encoder count, and the share of that a left count is worth.
+    double track, cm_per_count, left_correction;
     sim_motor_curve curve_left, curve_right;  // measured curves, used when they have points
     sim_uss_mount uss[4];                     // channels 1..4 at index 0..3
     double uss_max_range;                     // cm
     double uss_cone;                          // degrees, half-angle of the side rays
     double uss_grazing;                       // degrees off the normal beyond which no echo returns
     double camera_blur, camera_noise, camera_light;  // frame degradations (see camera_options)
-    // fault switches
-    bool uss_silent;
-    int uss_late_ms;  // 0 = replies on time
-    bool uss_no_echo[4];
-    bool capture_fail, capture_nofile, capture_truncated;
-    // Drive faults, each from a time in s on the simulator's clock (the log's
-    // time, 0 when the simulator starts) on; -1 = never. Index 0 = left wheel,
-    // 1 = right wheel.
-    double encoder_silent_at;    // encoder_dev reads requests and never replies
-    double encoder_dead_at[2];   // that wheel's increment in every reply is 0
-    double wheel_blocked_at[2];  // that wheel is held at 0 speed
-    bool motor_reversed[2];      // that motor turns against its command, all run
-    // One late reply, no fault: the first encoder reply from this time on
-    // sends its first byte encoder_split_first_ms after the request and its
-    // second encoder_split_gap_ms after that.
-    double encoder_split_at;
+    sim_fault_start faults[kWorldFaults];            // every fault switch, by sim_fault
+    int uss_late_ms;                                 // the delay of uss_late's replies
+    // encoder_split's reply: its first byte this long after the request, its
+    // second this long after the first (ms).
     int encoder_split_first_ms, encoder_split_gap_ms;
     std::vector<std::string> lines;  // every accepted line, in order (the effective world)
 };
 
+// The robot the program is calibrated for (drive/calibration.h; the
+// simulator's tests check the two agree): the world's geometry unless its
+// file says otherwise.
+constexpr double kWorldDefaultTrack = 28.8;
+constexpr double kWorldDefaultCmPerCount = 0.038713433;
+constexpr double kWorldDefaultLeftCorrection = 0.9842;
+
 // Robot geometry shared by physics, sensors and camera.
-constexpr double kWorldTrack = 28.8;       // cm between the wheels
 constexpr double kWorldBodyRadius = 18.0;  // cm, collision circle around the axle midpoint
 constexpr double kWorldCameraForward = 16.0;
 
 // An empty floor, start 0 0 0, default motors and sensors (channels 1 and 2
 // fitted at the front), no faults.
 void world_defaults(sim_world* w);
+// Whether fault f is in effect at `now` (s on the simulator's clock). Every
+// fault's effect asks this, whichever thread serves it.
+bool world_fault_due(const sim_world& w, sim_fault f, double now);
 // Applies one line (comments and blank lines are accepted and ignored).
 // 0 on success; -1 with a message in *error on a malformed line.
 int world_parse_line(sim_world* w, const std::string& line, std::string* error);

@@ -141,15 +141,32 @@ bool read_wheels(std::istringstream& in, bool both_allowed, bool wheels[2]) {
     return wheels[0] || wheels[1];
 }
 
-// The optional AT_S: seconds on the simulator's clock, default 0 (from the
-// start).
-bool read_at(std::istringstream& in, double* at) {
-    *at = 0;
+// The optional AT_S: seconds on the simulator's clock; without it, from the
+// start.
+bool read_start(std::istringstream& in, sim_fault_start* start) {
+    *start = sim_fault_start{sim_fault_start::from_start, 0};
     std::string tok;
     if (!(in >> tok))
         return true;
     std::istringstream one(tok);
-    return world_read_numbers(one, at, 1) && *at >= 0;
+    *start = sim_fault_start{sim_fault_start::from_time, 0};
+    return world_read_numbers(one, &start->at, 1) && start->at >= 0;
+}
+
+// The faults switched on by their name alone, for the whole run; nullptr
+// for any other name.
+const sim_fault* by_name_alone(const std::string& name) {
+    static const struct {
+        const char* name;
+        sim_fault fault;
+    } faults[] = {{"uss_silent", sim_fault::uss_silent},
+                  {"capture_fail", sim_fault::capture_fail},
+                  {"capture_nofile", sim_fault::capture_nofile},
+                  {"capture_truncated", sim_fault::capture_truncated}};
+    for (const auto& f : faults)
+        if (name == f.name)
+            return &f.fault;
+    return nullptr;
 }
 
 }  // namespace
@@ -160,8 +177,10 @@ int world_parse_fault(sim_world* w, std::istringstream& in, std::string* error) 
         *error = "fault needs a name";
         return -1;
     }
-    if (name == "uss_silent") {
-        w->uss_silent = true;
+    const sim_fault_start whole_run{sim_fault_start::from_start, 0};
+    auto row = [w](sim_fault f) -> sim_fault_start& { return w->faults[static_cast<int>(f)]; };
+    if (const sim_fault* alone = by_name_alone(name)) {
+        row(*alone) = whole_run;
     } else if (name == "uss_late") {
         long long ms = 70;
         std::string tok;
@@ -173,56 +192,57 @@ int world_parse_fault(sim_world* w, std::istringstream& in, std::string* error) 
             }
         }
         w->uss_late_ms = static_cast<int>(ms);
+        row(sim_fault::uss_late) = whole_run;
     } else if (name == "uss_no_echo") {
         long long ch = 0;
         if (!world_read_int(in, 1, 4, &ch)) {
             *error = "uss_no_echo needs a channel 1-4";
             return -1;
         }
-        w->uss_no_echo[ch - 1] = true;
+        row(world_fault_of(sim_fault::uss_no_echo_1, static_cast<int>(ch) - 1)) = whole_run;
     } else if (name == "encoder_silent") {
-        if (!read_at(in, &w->encoder_silent_at)) {
+        sim_fault_start start{};
+        if (!read_start(in, &start)) {
             *error = "encoder_silent takes a start time in s (at least 0)";
             return -1;
         }
+        row(sim_fault::encoder_silent) = start;
     } else if (name == "encoder_split") {
+        sim_fault_start start{};
         long long first = 0, gap = 0;
-        if (!read_at(in, &w->encoder_split_at) || !world_read_int(in, 0, 10000, &first) ||
-            !world_read_int(in, 0, 10000, &gap)) {
+        if (!read_start(in, &start) || start.when != sim_fault_start::from_time ||
+            !world_read_int(in, 0, 10000, &first) || !world_read_int(in, 0, 10000, &gap)) {
             *error =
                 "encoder_split needs a time in s, then the first byte's and the second "
                 "byte's delays in ms (0-10000)";
             return -1;
         }
+        row(sim_fault::encoder_split) = start;
         w->encoder_split_first_ms = static_cast<int>(first);
         w->encoder_split_gap_ms = static_cast<int>(gap);
     } else if (name == "encoder_dead" || name == "wheel_blocked") {
         const bool blocked = name == "wheel_blocked";
         bool wheels[2];
-        double at = 0;
-        if (!read_wheels(in, blocked, wheels) || !read_at(in, &at)) {
+        sim_fault_start start{};
+        if (!read_wheels(in, blocked, wheels) || !read_start(in, &start)) {
             *error = name + (blocked ? " needs left, right or both" : " needs left or right") +
                      ", then an optional start time in s (at least 0)";
             return -1;
         }
-        double* times = blocked ? w->wheel_blocked_at : w->encoder_dead_at;
+        const sim_fault first =
+            blocked ? sim_fault::wheel_blocked_left : sim_fault::encoder_dead_left;
         for (int i = 0; i < 2; ++i)
             if (wheels[i])
-                times[i] = at;
+                row(world_fault_of(first, i)) = start;
     } else if (name == "motor_reversed") {
         bool wheels[2];
         if (!read_wheels(in, false, wheels)) {
             *error = "motor_reversed needs left or right";
             return -1;
         }
-        w->motor_reversed[0] = w->motor_reversed[0] || wheels[0];
-        w->motor_reversed[1] = w->motor_reversed[1] || wheels[1];
-    } else if (name == "capture_fail") {
-        w->capture_fail = true;
-    } else if (name == "capture_nofile") {
-        w->capture_nofile = true;
-    } else if (name == "capture_truncated") {
-        w->capture_truncated = true;
+        for (int i = 0; i < 2; ++i)
+            if (wheels[i])
+                row(world_fault_of(sim_fault::motor_reversed_left, i)) = whole_run;
     } else {
         *error = "unknown fault '" + name + "'";
         return -1;

@@ -18,6 +18,9 @@ void world_defaults(sim_world* w) {
     w->motor_knee = 85;
     w->motor_gain_high = 3.57;
     w->lag = 0.07;
+    w->track = kWorldDefaultTrack;
+    w->cm_per_count = kWorldDefaultCmPerCount;
+    w->left_correction = kWorldDefaultLeftCorrection;
     w->uss[0] = sim_uss_mount{true, 12.0, 5.5, 0.0};
     w->uss[1] = sim_uss_mount{true, 12.0, -5.5, 0.0};
     w->uss[2] = sim_uss_mount{false, 0, 0, 0};
@@ -25,10 +28,9 @@ void world_defaults(sim_world* w) {
     w->uss_max_range = 300;
     w->uss_cone = 3;
     w->uss_grazing = 60;
-    w->encoder_silent_at = -1;
-    w->encoder_split_at = -1;
-    w->encoder_dead_at[0] = w->encoder_dead_at[1] = -1;
-    w->wheel_blocked_at[0] = w->wheel_blocked_at[1] = -1;
+    for (sim_fault_start& f : w->faults)
+        f = sim_fault_start{sim_fault_start::never, 0};
+    w->uss_late_ms = 70;
 }
 
 int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
@@ -99,6 +101,14 @@ int world_parse_line(sim_world* w, const std::string& raw, std::string* error) {
                          : key == "camera_light"  ? &w->camera_light
                                                   : &w->uss_grazing;
         *target = v[0];
+    } else if (key == "track" || key == "cm_per_count" || key == "left_correction") {
+        if (!world_read_numbers(in, v, 1) || !world_rest_is_empty(in) || v[0] <= 0) {
+            *error = key + " needs one number above 0";
+            return -1;
+        }
+        (key == "track"          ? w->track
+         : key == "cm_per_count" ? w->cm_per_count
+                                 : w->left_correction) = v[0];
     } else if (key == "deadband") {
         if (!world_read_numbers(in, v, 2) || !world_rest_is_empty(in) || v[0] < 0 || v[1] < 0 ||
             v[0] > 127 || v[1] > 127) {

@@ -77,7 +77,8 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
     int32_t reply_l = 0, reply_r = 0;        // reply waiting to be read
     int32_t pub_l = 0, pub_r = 0, sum_l = 0, sum_r = 0;
     if (dist == D_OFFSET)
-        sum_l = static_cast<int32_t>(std::lround(g_offset_cm / kPhysicsCmPerCountLeft));
+        sum_l =
+            static_cast<int32_t>(std::lround(g_offset_cm / (w.cm_per_count * w.left_correction)));
     // speed loop
     vel_ctrl_state vs{};
     const float sp = static_cast<float>(speed);
@@ -113,8 +114,7 @@ Result balance_run(const Plant& p, double speed, Dist dist, bool trace) {
             pub_r = reply_r;
             sum_l += pub_l;
             sum_r += pub_r;
-            int64_t cl = physics_counts(r.travel_left, kPhysicsCmPerCountLeft);
-            int64_t cr = physics_counts(r.travel_right, kPhysicsCmPerCountRight);
+            const int64_t cl = r.count_left, cr = r.count_right;
             // the wire carries int8 increments (wrap as the device would)
             uint8_t b0 = static_cast<uint8_t>(cl - cnt_prev_l);
             uint8_t b1 = static_cast<uint8_t>(-(cr - cnt_prev_r));

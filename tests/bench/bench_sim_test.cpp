@@ -195,8 +195,10 @@ TEST_F(BenchSim, StraightRunOnOneCoreEndsWhereItShould) {
     EXPECT_LE(heading_error(number(m, "heading"), 0.0), 2.0) << m.at("heading");
     // A swing drives the wheels against each other: the path grows long.
     EXPECT_LT(number(m, "distance_travelled"), 302.0);
-    if (m.count("swings") != 0) {
-        EXPECT_EQ(m.at("swings"), "0");
+    // The report's count, where it ran (not in the i386 root).
+    const std::string figures = emu_read_file(run_dir + "/figures.txt");
+    if (!figures.empty()) {
+        EXPECT_NE(figures.find("\nswings=0\n"), std::string::npos) << figures;
     }
 }
 

@@ -34,8 +34,8 @@ TEST(Distance, WorkedExamplesAsFloats) {
 }
 
 TEST(Distance, RoundedOnceFromDouble) {
-    // The nearest floats to sum x 0.038713433 (x 0.9842 on the left), worked
-    // out apart from the code. A float product would drift: it gives
+    // The nearest floats to sum x the count length (x the left share on the
+    // left), worked out apart from the code. A float product would drift: it gives
     // 0.419119388 for 11 counts on the left and 5715.53125 for 150007.
     const struct {
         int32_t sum;

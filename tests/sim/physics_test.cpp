@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "drive/calibration.h"
 #include "sim/physics.h"
 #include "sim/ultrasonic.h"
 #include "sim/world.h"
@@ -55,7 +56,9 @@ TEST(MotorModel, SignAndMagnitudeAndDeadBand) {
 }
 
 TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
-    sim_world w = world_of({});
+    // A robot of round figures: half a cm per right count, a left count
+    // worth 0.8 of that.
+    sim_world w = world_of({"cm_per_count 0.5", "left_correction 0.8"});
     // Left 78 = 50 above its dead band, right 68 = 50 above its: 50 units
     // at the low gain.
     sim_robot r = run(w, 78, 68, 2.0);
@@ -67,12 +70,10 @@ TEST(Physics, ConstantCommandSettlesAtItsSpeedAndCountsMatch) {
     EXPECT_NEAR(r.travel_right, expected, 0.5);
     EXPECT_NEAR(r.pose.x, expected, 0.5);
     EXPECT_NEAR(r.pose.y, 0.0, 1e-6);
-    EXPECT_EQ(physics_counts(r.travel_right, kPhysicsCmPerCountRight),
-              static_cast<int64_t>(std::floor(r.travel_right / 0.038713433)));
-    // Equal travel gives 1.6 % more counts on the shorter-count left wheel.
-    double ratio = static_cast<double>(physics_counts(r.travel_left, kPhysicsCmPerCountLeft)) /
-                   physics_counts(r.travel_right, kPhysicsCmPerCountRight);
-    EXPECT_NEAR(ratio, 1.0 / 0.9842, 0.001);
+    // Two counts a cm on the right, 2.5 on the left, whole counts only.
+    EXPECT_NEAR(static_cast<double>(r.count_right), 2 * r.travel_right, 1.0);
+    EXPECT_NEAR(static_cast<double>(r.count_left), 2.5 * r.travel_left, 1.0);
+    EXPECT_GT(r.count_right, 100);
 }
 
 TEST(Physics, MeasuredCurveSetsTheWheelSpeeds) {
@@ -90,12 +91,12 @@ TEST(Physics, MeasuredCurveSetsTheWheelSpeeds) {
 }
 
 TEST(Physics, SpinAboutTheCentreKeepsTheCentreStill) {
-    sim_world w = world_of({"start 10 20 0"});
+    sim_world w = world_of({"start 10 20 0", "track 20"});
     // Left backwards, right forwards, same speed: counter-clockwise spin.
     sim_robot r = run(w, 0x80 | 58, 48, 1.0);  // 30 units each
     EXPECT_NEAR(r.pose.x, 10.0, 1e-6);
     EXPECT_NEAR(r.pose.y, 20.0, 1e-6);
-    double turned = (r.travel_right - r.travel_left) / kWorldTrack * 180.0 / M_PI;
+    double turned = (r.travel_right - r.travel_left) / 20 * 180.0 / M_PI;
     EXPECT_NEAR(r.heading_turned, turned, 1e-6);
     EXPECT_GT(r.heading_turned, 45.0);
 }
@@ -130,10 +131,10 @@ TEST(Physics, HeldWheelStaysPutAndTheRobotPivotsAboutIt) {
     EXPECT_EQ(r.travel_left, 0.0);
     EXPECT_GT(r.heading_turned, 30.0);  // counter-clockwise, about the left wheel
     // The left wheel's contact point, half the track to the left of the
-    // centre, has not moved from (0, 14.4).
-    const double h = r.heading_turned * M_PI / 180.0;
-    EXPECT_NEAR(r.pose.x - kWorldTrack / 2 * std::sin(h), 0.0, 1e-6);
-    EXPECT_NEAR(r.pose.y + kWorldTrack / 2 * std::cos(h), kWorldTrack / 2, 1e-6);
+    // centre, has not moved.
+    const double h = r.heading_turned * M_PI / 180.0, half = w.track / 2;
+    EXPECT_NEAR(r.pose.x - half * std::sin(h), 0.0, 1e-6);
+    EXPECT_NEAR(r.pose.y + half * std::cos(h), half, 1e-6);
 }
 
 TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
@@ -145,29 +146,16 @@ TEST(Physics, SeededNoiseRepeatsAndSlipShortensTheGroundTravel) {
 
 TEST(World, ParsesItemsAndRejectsMalformedLines) {
     sim_world w = world_of({"box 0 0 100 50", "board 50 49 -90 12 width 20 remove_after_captures 2",
-                            "io 101010101010", "fault uss_late", "fault uss_no_echo 2",
-                            "start 1 2 3  # comment", "uss 3 -10 0 180", "fault encoder_silent 2.5",
-                            "fault encoder_dead right", "fault wheel_blocked both 3",
-                            "fault motor_reversed left", "fault encoder_split 3 29 30"});
+                            "io 101010101010", "fault uss_late", "start 1 2 3  # comment",
+                            "uss 3 -10 0 180"});
     EXPECT_EQ(w.walls.size(), 5u);
     ASSERT_EQ(w.boards.size(), 1u);
     EXPECT_EQ(w.boards[0].digits, "12");
     EXPECT_EQ(w.boards[0].remove_after, 2);
     EXPECT_EQ(std::string(w.io, 12), "101010101010");
     EXPECT_EQ(w.uss_late_ms, 70);
-    EXPECT_TRUE(w.uss_no_echo[1]);
     EXPECT_EQ(w.start_heading, 3.0);
     EXPECT_TRUE(w.uss[2].fitted);
-    EXPECT_EQ(w.encoder_silent_at, 2.5);
-    EXPECT_EQ(w.encoder_dead_at[0], -1.0);  // the other wheel's counter stays
-    EXPECT_EQ(w.encoder_dead_at[1], 0.0);   // no time: from the start
-    EXPECT_EQ(w.wheel_blocked_at[0], 3.0);
-    EXPECT_EQ(w.wheel_blocked_at[1], 3.0);
-    EXPECT_TRUE(w.motor_reversed[0]);
-    EXPECT_FALSE(w.motor_reversed[1]);
-    EXPECT_EQ(w.encoder_split_at, 3.0);
-    EXPECT_EQ(w.encoder_split_first_ms, 29);
-    EXPECT_EQ(w.encoder_split_gap_ms, 30);
     std::string err;
     for (const char* bad : {"wall 1 2 3",
                             "board 0 0 0 123",
@@ -189,23 +177,78 @@ TEST(World, ParsesItemsAndRejectsMalformedLines) {
                             "fault wheel_blocked up 3",
                             "fault motor_reversed left 3",
                             "fault motor_reversed",
-                            "fault encoder_split 3 29"}) {
+                            "fault encoder_split 3 29",
+                            "fault encoder_split 29 30",
+                            "track 0",
+                            "cm_per_count -0.04",
+                            "left_correction"}) {
         sim_world v;
         world_defaults(&v);
         EXPECT_EQ(world_parse_line(&v, bad, &err), -1) << bad;
     }
 }
 
+// Each fault line switches on its own row of the fault table, from its time
+// on or from the start; a fault no line names is never due.
+TEST(World, FaultTableSaysWhenEachFaultIsDue) {
+    const struct {
+        const char* line;
+        sim_fault fault;
+        double now;
+        bool due;
+    } rows[] = {
+        {"io 000000000000", sim_fault::encoder_silent, 1e6, false},
+        {"io 000000000000", sim_fault::capture_fail, 0, false},
+        {"fault encoder_silent 2.5", sim_fault::encoder_silent, 2.49, false},
+        {"fault encoder_silent 2.5", sim_fault::encoder_silent, 2.5, true},
+        {"fault encoder_silent 2.5", sim_fault::encoder_dead_left, 1e6, false},
+        {"fault encoder_silent 0", sim_fault::encoder_silent, 0, true},
+        {"fault encoder_dead right", sim_fault::encoder_dead_right, 0, true},
+        {"fault encoder_dead right", sim_fault::encoder_dead_left, 1e6, false},
+        {"fault wheel_blocked both 3", sim_fault::wheel_blocked_left, 3, true},
+        {"fault wheel_blocked both 3", sim_fault::wheel_blocked_right, 2.99, false},
+        {"fault wheel_blocked both 3", sim_fault::wheel_blocked_right, 3, true},
+        {"fault wheel_blocked left", sim_fault::wheel_blocked_right, 1e6, false},
+        {"fault motor_reversed left", sim_fault::motor_reversed_left, 0, true},
+        {"fault motor_reversed left", sim_fault::motor_reversed_right, 1e6, false},
+        {"fault uss_no_echo 2", sim_fault::uss_no_echo_2, 0, true},
+        {"fault uss_no_echo 2", sim_fault::uss_no_echo_1, 1e6, false},
+        {"fault uss_silent", sim_fault::uss_silent, 0, true},
+        {"fault uss_late 90", sim_fault::uss_late, 0, true},
+        {"fault capture_fail", sim_fault::capture_fail, 0, true},
+        {"fault capture_nofile", sim_fault::capture_nofile, 0, true},
+        {"fault capture_truncated", sim_fault::capture_truncated, 0, true},
+        {"fault capture_truncated", sim_fault::capture_nofile, 1e6, false},
+        {"fault encoder_split 3 29 30", sim_fault::encoder_split, 2.99, false},
+        {"fault encoder_split 3 29 30", sim_fault::encoder_split, 3, true},
+    };
+    for (const auto& row : rows) {
+        const sim_world w = world_of({row.line});
+        EXPECT_EQ(world_fault_due(w, row.fault, row.now), row.due)
+            << row.line << ", fault " << static_cast<int>(row.fault) << " at " << row.now << " s";
+    }
+}
+
+// The simulated robot is, unless a world says otherwise, the one the program
+// is calibrated for: a robot changed on one side alone fails here.
+TEST(World, DefaultRobotIsTheOneTheProgramIsCalibratedFor) {
+    const sim_world w = world_of({});
+    const char* both = "sim/world.h and drive/calibration.h describe different robots";
+    EXPECT_EQ(w.track, DRIVE_TRACK_CM) << both;
+    EXPECT_EQ(static_cast<float>(w.cm_per_count), DRIVE_CM_PER_COUNT) << both;
+    EXPECT_EQ(w.left_correction, DRIVE_LEFT_CORRECTION) << both;
+}
+
 TEST(Ultrasonic, FlatWallAheadAndItsLimits) {
     sim_world w = world_of({"wall 100 -100 100 100"});
     sim_pose square{0, 0, 0};
-    sim_uss_sample s1 = ultrasonic_measure(w, nullptr, square, 1);
+    sim_uss_sample s1 = ultrasonic_measure(w, nullptr, square, 1, 0);
     ASSERT_TRUE(s1.echo);
     EXPECT_NEAR(s1.range, 100.0 - 12.0, 1e-9);
     // Turned 10 degrees, the two sensors 11 cm apart differ by about 11 tan 10.
     sim_pose turned{0, 0, 10};
-    sim_uss_sample l = ultrasonic_measure(w, nullptr, turned, 1);
-    sim_uss_sample r = ultrasonic_measure(w, nullptr, turned, 2);
+    sim_uss_sample l = ultrasonic_measure(w, nullptr, turned, 1, 0);
+    sim_uss_sample r = ultrasonic_measure(w, nullptr, turned, 2, 0);
     ASSERT_TRUE(l.echo && r.echo);
     EXPECT_NEAR(l.range - r.range, 11.0 * std::tan(10 * M_PI / 180), 0.3);
     // The truth logged beside a reading: turned left of square is positive,
@@ -217,28 +260,28 @@ TEST(Ultrasonic, FlatWallAheadAndItsLimits) {
         EXPECT_NEAR(perp, 88.0, 1e-9) << wall;
     }
     // Grazing: no echo.
-    EXPECT_FALSE(ultrasonic_measure(w, nullptr, sim_pose{0, 0, 70}, 1).echo);
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, sim_pose{0, 0, 70}, 1, 0).echo);
     // Beyond the maximum range: no echo.
     sim_world far = world_of({"wall 400 -100 400 100"});
-    EXPECT_FALSE(ultrasonic_measure(far, nullptr, square, 1).echo);
+    EXPECT_FALSE(ultrasonic_measure(far, nullptr, square, 1, 0).echo);
     // Unfitted channel, channel switched off.
-    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 3).echo);
-    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 5).echo);
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 3, 0).echo);
+    EXPECT_FALSE(ultrasonic_measure(w, nullptr, square, 5, 0).echo);
     sim_world off = world_of({"wall 100 -100 100 100", "fault uss_no_echo 1"});
-    EXPECT_FALSE(ultrasonic_measure(off, nullptr, square, 1).echo);
-    EXPECT_TRUE(ultrasonic_measure(off, nullptr, square, 2).echo);
+    EXPECT_FALSE(ultrasonic_measure(off, nullptr, square, 1, 0).echo);
+    EXPECT_TRUE(ultrasonic_measure(off, nullptr, square, 2, 0).echo);
 }
 
 TEST(Ultrasonic, RemovedBoardIsNoLongerSeen) {
     sim_world w = world_of({"wall 100 -100 100 100", "board 60 0 180 4"});
     uint8_t present[kWorldMaxBoards] = {1};
     sim_pose p{0, 0, 0};
-    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1).range, 48.0, 1e-9);
+    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1, 0).range, 48.0, 1e-9);
     double dist = 0;
     EXPECT_EQ(world_board_ahead(w, present, 16, 0, 0, &dist), 0);
     EXPECT_NEAR(dist, 44.0, 1e-9);
     present[0] = 0;
-    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1).range, 88.0, 1e-9);
+    EXPECT_NEAR(ultrasonic_measure(w, present, p, 1, 0).range, 88.0, 1e-9);
     EXPECT_EQ(world_board_ahead(w, present, 16, 0, 0, &dist), -1);
     // Seen from behind, a board is not "ahead".
     present[0] = 1;

@@ -101,12 +101,14 @@ class ReportOverAHandMadeRun(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="report test ü'") as run:
             write_log(os.path.join(run, "log.csv"))
             with open(os.path.join(run, "summary.txt"), "w", encoding="utf-8") as f:
-                f.write("x=1.00\nmoves=99\n")
+                f.write("x=1.00\ntrack=30\n")
             subprocess.run([sys.executable, REPORT, run], check=True, stdout=subprocess.DEVNULL)
             with open(os.path.join(run, "truth.txt"), encoding="utf-8") as f:
                 truth = f.read().splitlines()
             with open(os.path.join(run, "summary.txt"), encoding="utf-8") as f:
                 summary = f.read().splitlines()
+            with open(os.path.join(run, "figures.txt"), encoding="utf-8") as f:
+                figures = f.read().splitlines()
         straight = ("true {} cm along the start heading (path {} cm), heading strayed up to "
                     "0.0°; {} motor frames at full command")
         self.assertEqual(truth, [
@@ -124,9 +126,11 @@ class ReportOverAHandMadeRun(unittest.TestCase):
             "fault wheel_blocked both injected at 2.50 s",
             "fault detection: no stop frame after it; the program said nothing",
         ])
-        # The report's own keys are replaced, the simulator's kept.
-        self.assertEqual(summary, [
-            "x=1.00", "moves=5", "full_command_frames=6", "swings=1", "fault=wheel_blocked both",
+        # The report's keys go to its own file; the simulator's summary is
+        # left as it was.
+        self.assertEqual(summary, ["x=1.00", "track=30"])
+        self.assertEqual(figures, [
+            "moves=5", "full_command_frames=6", "swings=1", "fault=wheel_blocked both",
             "fault_injected=2.5000", "fault_stop=none", "fault_detection=none", "fault_said=none",
         ])
 
