@@ -43,6 +43,18 @@ const char* const hung_capture =
     "hang/uvccapture && "
     "PATH=\"$PWD/hang:$PATH\" && ";
 
+// The console's 300 cm run with a fault of the drive's hardware switched on.
+hardware_row console_drive_fault(const char* name, const char* fault, const char* sim_fault,
+                                 const char* says) {
+    return {.name = name,
+            .fault = fault,
+            .program = "benchtest",
+            .world = sim_world("open", sim_fault),
+            .input = "s\n20\n300\n",
+            .lines = {says, drive_stopped},
+            .status = 1};
+}
+
 // clang-format off
 const hardware_row rows[] = {
     // The ultrasonic board. One that never answers reads 20 cm on both sides:
@@ -108,18 +120,14 @@ const hardware_row rows[] = {
     // The drive's own hardware, 3 s into a 300 cm run (1 s into the route's
     // first move): the speed loop stops the wheels and names the fault, and
     // the console or the patrol ends there, with a failure status.
-    {.name = "EncoderSilentConsole", .fault = "encoder_dev falls silent mid-move", .program = "benchtest",
-     .world = sim_world("open", "encoder_silent=3"), .input = "s\n20\n300\n",
-     .lines = {"drive fault: encoder_dev stopped answering, motors stopped", drive_stopped}, .status = 1},
-    {.name = "WheelsBlockedConsole", .fault = "both wheels blocked mid-move", .program = "benchtest",
-     .world = sim_world("open", "wheel_blocked=both,3"), .input = "s\n20\n300\n",
-     .lines = {"drive fault: both wheels stalled, motors stopped", drive_stopped}, .status = 1},
-    {.name = "CounterDeadConsole", .fault = "left counter dead mid-move", .program = "benchtest",
-     .world = sim_world("open", "encoder_dead=left,3"), .input = "s\n20\n300\n",
-     .lines = {"drive fault: left wheel stalled, motors stopped", drive_stopped}, .status = 1},
-    {.name = "MotorReversedConsole", .fault = "right motor leads swapped", .program = "benchtest",
-     .world = sim_world("open", "motor_reversed=right"), .input = "s\n20\n300\n",
-     .lines = {"drive fault: right wheel turning against its command, motors stopped", drive_stopped}, .status = 1},
+    console_drive_fault("EncoderSilentConsole", "encoder_dev falls silent mid-move", "encoder_silent=3",
+                        "drive fault: encoder_dev stopped answering, motors stopped"),
+    console_drive_fault("WheelsBlockedConsole", "both wheels blocked mid-move", "wheel_blocked=both,3",
+                        "drive fault: both wheels stalled, motors stopped"),
+    console_drive_fault("CounterDeadConsole", "left counter dead mid-move", "encoder_dead=left,3",
+                        "drive fault: left wheel stalled, motors stopped"),
+    console_drive_fault("MotorReversedConsole", "right motor leads swapped", "motor_reversed=right",
+                        "drive fault: right wheel turning against its command, motors stopped"),
     {.name = "WheelBlockedRoute", .fault = "right wheel blocked mid-move", .program = "tavion_patrol",
      .world = sim_world("patrol_a", "wheel_blocked=right,1"),
      .lines = {"sequence_num=1     style=0      value=348   ", "drive fault: right wheel stalled, motors stopped",
