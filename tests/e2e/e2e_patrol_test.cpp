@@ -22,7 +22,7 @@ struct course_board {
 // The boards of a world, in file order.
 std::vector<course_board> boards_of(const char* world) {
     std::vector<course_board> boards;
-    std::ifstream in(sim_world(world)[1]);
+    std::ifstream in(sim_world(world)[1]);  // the file that follows --world
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line.substr(0, line.find('#')));
