@@ -49,22 +49,13 @@ class Bench : public ::testing::Test {
         ASSERT_GE(io, 0);
         encoder = emu_pty_node(devices, "encoder_dev", 2);
         ASSERT_GE(encoder.master, 0);
-        char tmpl[] = "/tmp/bench_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        work = tmpl;
         write_script(work + "/drivehalt", "echo ran >> drivehalt.ran");
         write_script(work + "/scp", "echo \"$@\" >> scp.log");
-        const char* path = getenv("PATH");
-        old_path = path != nullptr ? path : "";
-        setenv("PATH", (work + ":" + old_path).c_str(), 1);
     }
     void TearDown() override {
-        setenv("PATH", old_path.c_str(), 1);
         emu_pty_close(&encoder);
         close(motor);
         close(io);
-        std::string cmd = "rm -rf " + work;
-        EXPECT_EQ(system(cmd.c_str()), 0);
     }
 
     // Every period's reply: the given increments, left and device-right.
@@ -104,8 +95,9 @@ class Bench : public ::testing::Test {
     int motor = -1;
     int io = -1;
     emu_pty encoder;
-    std::string work;
-    std::string old_path;
+    emu_temp_dir work_dir;
+    const std::string work = work_dir.path;
+    emu_path_first stand_ins{work};
 };
 
 TEST_F(Bench, HelpAndUnknownNamesOpenNoDevice) {

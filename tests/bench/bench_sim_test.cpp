@@ -5,17 +5,14 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/emulated_devices.h"
+#include "tests/support/sim_run.h"
 
 namespace {
 
@@ -41,83 +38,31 @@ double heading_error(double heading, double expected) {
     return std::fabs(e);
 }
 
-// One simulated run in a fresh run directory.
+// One simulated run of benchtest.
 class BenchSim : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/bench_sim_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        run_dir = tmpl;
-        setenv("TAVI_BUILD_DIR", TAVI_BUILD_DIR, 1);
+    sim_result run(const std::vector<std::string>& sim_args,
+                   const std::vector<std::string>& command, const std::string& input) {
+        start(sim_args, command, input);
+        return sim.finish(SIM_LIMIT_MS);
     }
-    void TearDown() override {
-        if (!HasFailure()) {
-            std::string cmd = "rm -rf " + run_dir;
-            EXPECT_EQ(system(cmd.c_str()), 0);
-        } else {
-            fprintf(stderr, "run kept in %s\n", run_dir.c_str());
-        }
+    void start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
+               const std::string& input) {
+        std::vector<std::string> argv{"benchtest"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        sim.start(sim_args, argv, input);
     }
 
-    std::vector<std::string> argv(const std::vector<std::string>& sim_args,
-                                  const std::vector<std::string>& command) {
-        std::vector<std::string> a{"/bin/bash", std::string(TAVI_ROOT) + "/scripts/sim",
-                                   "--run-dir", run_dir};
-        a.insert(a.end(), sim_args.begin(), sim_args.end());
-        a.push_back("--");
-        a.push_back("benchtest");
-        a.insert(a.end(), command.begin(), command.end());
-        return a;
-    }
-
-    emu_child_result run(const std::vector<std::string>& sim_args,
-                         const std::vector<std::string>& command, const std::string& input) {
-        emu_child child = emu_spawn_program(argv(sim_args, command), input);
-        return emu_child_finish(&child, SIM_LIMIT_MS);
-    }
-
-    std::map<std::string, std::string> summary() {
-        std::map<std::string, std::string> m;
-        std::istringstream in(emu_read_file(run_dir + "/summary.txt"));
-        std::string line;
-        while (std::getline(in, line)) {
-            const std::size_t eq = line.find('=');
-            if (eq != std::string::npos) {
-                m[line.substr(0, eq)] = line.substr(eq + 1);
-            }
-        }
-        return m;
-    }
-
-    double number(const std::map<std::string, std::string>& m, const char* key) {
-        auto it = m.find(key);
-        EXPECT_NE(it, m.end()) << key;
-        return it == m.end() ? NAN : std::atof(it->second.c_str());
-    }
-
-    void expect_motors_stopped(const std::map<std::string, std::string>& m) {
-        // Where drivehalt's two zero bytes and the closing stop frame reach the
-        // simulator in one read, it cannot tell which came first: under load
-        // the last frame may show as "00 00" though the four zeros came last.
-        const std::string& last = m.at("last_motor_frame");
-        EXPECT_TRUE(last == "00 00 00 00" || last == "00 00") << last;
-        EXPECT_EQ(m.at("motor_left"), "0");
-        EXPECT_EQ(m.at("motor_right"), "0");
-    }
-
-    std::string world(const char* name) { return std::string(TAVI_ROOT) + "/sim/worlds/" + name; }
-
-    std::string run_dir;
+    sim_run sim;
 };
 
 // Speed and distance on one line, as the console's reads take them.
 const char* const CONSOLE_INPUT = "s\n20 100\nr\n30\n90\nx\n";
 
 TEST_F(BenchSim, DriveConsoleTranscriptAndFinalPose) {
-    emu_child_result r = run({"--world", world("open.world")}, {}, CONSOLE_INPUT);
+    const sim_result r = run(sim_world("open"), {}, CONSOLE_INPUT);
     ASSERT_FALSE(r.timed_out) << r.output;
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.exit_code, 0);
     const std::string prompt = "run mode (s or r) = ";
     expect_in_order(r.output,
                     {"fd_encoder=",
@@ -146,11 +91,10 @@ TEST_F(BenchSim, DriveConsoleTranscriptAndFinalPose) {
     EXPECT_EQ(emu_count_of(r.output, "sum_diff_l_r="), 3u);
     EXPECT_EQ(emu_count_of(r.output, prompt), 4u);
     // 100 cm east, then two right turns of 90 degrees on the spot.
-    const auto m = summary();
-    expect_motors_stopped(m);
-    EXPECT_NEAR(number(m, "x"), 100.0, 1.0);
-    EXPECT_NEAR(number(m, "y"), 0.0, 1.0);
-    EXPECT_LE(heading_error(number(m, "heading"), -180.0), 2.0) << m.at("heading");
+    sim_expect_stopped(r);
+    EXPECT_NEAR(r.number("x"), 100.0, 1.0);
+    EXPECT_NEAR(r.number("y"), 0.0, 1.0);
+    EXPECT_LE(heading_error(r.number("heading"), -180.0), 2.0) << r.value("heading");
 }
 
 // The robot's board may have a single core. Held on one core, with the
@@ -203,25 +147,22 @@ TEST_F(BenchSim, StraightRunOnOneCoreEndsWhereItShould) {
 }
 
 TEST_F(BenchSim, InterruptMidMoveLeavesTheRobotStopped) {
-    emu_child child = emu_spawn_program(argv({"--world", world("open.world")}, {}), "s\n20\n300\n");
-    ASSERT_TRUE(emu_child_wait_output(&child, "dis_left=", 20000)) << child.output;
+    start(sim_world("open"), {}, "s\n20\n300\n");
+    ASSERT_TRUE(emu_child_wait_output(&sim.child, "dis_left=", 20000)) << sim.child.output;
     // Well into the move, wheels at speed.
-    ASSERT_TRUE(emu_child_wait_output(&child, "dis_left=  10.", 20000)) << child.output;
-    kill(child.pid, SIGINT);
-    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    ASSERT_TRUE(emu_child_wait_output(&sim.child, "dis_left=  10.", 20000)) << sim.child.output;
+    kill(sim.child.pid, SIGINT);
+    const sim_result r = sim.finish(SIM_LIMIT_MS);
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 128 + SIGINT);
-    const auto m = summary();
-    expect_motors_stopped(m);
-    EXPECT_LT(number(m, "distance_travelled"), 100.0);
+    EXPECT_EQ(r.exit_code, 128 + SIGINT);
+    sim_expect_stopped(r);
+    EXPECT_LT(r.number("distance_travelled"), 100.0);
 }
 
 TEST_F(BenchSim, VelCtrlRunHaltsAndAveragesNearTheReference) {
-    emu_child_result r = run({"--world", world("open.world")}, {"vel_ctrl"}, "20\n20\n");
+    const sim_result r = run(sim_world("open"), {"vel_ctrl"}, "20\n20\n");
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(emu_count_of(r.output, "left_speed="), 201u);
     // drivehalt's own line comes between the samples and the statistics.
     expect_in_order(r.output, {"left_speed=", "Program stopped\n", "mean_left="});
@@ -234,24 +175,23 @@ TEST_F(BenchSim, VelCtrlRunHaltsAndAveragesNearTheReference) {
         4);
     EXPECT_NEAR(mean_l, 20.0, 1.5);
     EXPECT_NEAR(mean_r, 20.0, 1.5);
-    expect_motors_stopped(summary());
+    sim_expect_stopped(r);
 }
 
 TEST_F(BenchSim, UssShowsTheWorldsRanges) {
-    emu_child child = emu_spawn_program(argv({"--world", world("wall_bay.world")}, {"uss"}), "");
+    start(sim_world("wall_bay"), {"uss"}, "");
     // Two complete lines, a second apart; bounded by the total wait.
-    for (int waited = 0; emu_count_of(child.output, "    \n") < 2 && waited < 20000;
+    for (int waited = 0; emu_count_of(sim.child.output, "    \n") < 2 && waited < 20000;
          waited += 100) {
-        emu_child_wait_output(&child, "\n\n", 100);
+        emu_child_wait_output(&sim.child, "\n\n", 100);
     }
-    ASSERT_GE(emu_count_of(child.output, "    \n"), 2u) << child.output;
-    kill(child.pid, SIGTERM);
-    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    ASSERT_GE(emu_count_of(sim.child.output, "    \n"), 2u) << sim.child.output;
+    kill(sim.child.pid, SIGTERM);
+    const sim_result r = sim.finish(SIM_LIMIT_MS);
     ASSERT_FALSE(r.timed_out);
-    const auto m = summary();
     // The robot never moves, so the ranges seen now are those of every query.
-    const int ch1 = static_cast<int>(number(m, "uss1_reading")) + 20;
-    const int ch2 = static_cast<int>(number(m, "uss2_reading")) + 20;
+    const int ch1 = static_cast<int>(r.number("uss1_reading")) + 20;
+    const int ch2 = static_cast<int>(r.number("uss2_reading")) + 20;
     char line[64];
     snprintf(line, sizeof line, "uss[1]=%3d    uss[2]=%3d    \n", ch1, ch2);
     EXPECT_GE(emu_count_of(r.output, line), 2u) << r.output;
@@ -259,22 +199,19 @@ TEST_F(BenchSim, UssShowsTheWorldsRanges) {
 }
 
 TEST_F(BenchSim, DirectionAlignsInTheBay) {
-    emu_child_result r = run({"--world", world("wall_bay.world")}, {"direction"}, "50\n");
+    const sim_result r = run(sim_world("wall_bay"), {"direction"}, "50\n");
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.output.find("正体補正する距離[cm] = "), std::string::npos);
     EXPECT_NE(r.output.find("正体補正 成功！Program stopped\n"), std::string::npos) << r.output;
-    const auto m = summary();
-    EXPECT_LE(heading_error(number(m, "heading"), 0.0), 5.0);
-    expect_motors_stopped(m);
+    EXPECT_LE(heading_error(r.number("heading"), 0.0), 5.0);
+    sim_expect_stopped(r);
 }
 
 TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
-    emu_child_result r = run({"--world", world("wall_bay.world")}, {"dir_num"}, "50\n");
+    const sim_result r = run(sim_world("wall_bay"), {"dir_num"}, "50\n");
     ASSERT_FALSE(r.timed_out);
     ASSERT_TRUE(WIFEXITED(r.status));
-    const auto m = summary();
     EXPECT_NE(r.output.find("正体補正 成功！"), std::string::npos) << r.output;
     // Aligned at 50 cm, read at 46: the reading's window is the one for 46 cm.
     EXPECT_NE(r.output.find("width_min=39, width_max=89, height_min=71, height_max=159\n"
@@ -282,7 +219,7 @@ TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
               std::string::npos)
         << r.output;
     EXPECT_EQ(emu_count_of(r.output, "width_min="), 1u) << r.output;
-    EXPECT_NE(r.output.find("数字=" + m.at("board_ahead_digits") + "\nProgram stopped\n"),
+    EXPECT_NE(r.output.find("数字=" + r.value("board_ahead_digits") + "\nProgram stopped\n"),
               std::string::npos)
         << r.output;
 }
@@ -291,13 +228,12 @@ TEST_F(BenchSim, DirNumReadsTheBoardsDigit) {
 const std::vector<std::string> TWO_DIGIT_BOARD = {"--set", "board 70 0 180 42"};
 
 TEST_F(BenchSim, NumberReadsBothDigitsFirstTime) {
-    std::vector<std::string> args{"--world", world("open.world")};
+    std::vector<std::string> args = sim_world("open");
     args.insert(args.end(), TWO_DIGIT_BOARD.begin(), TWO_DIGIT_BOARD.end());
-    emu_child_result r = run(args, {"number"}, "54\n");
+    const sim_result r = run(args, {"number"}, "54\n");
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    const std::string digits = summary().at("board_ahead_digits");
+    EXPECT_EQ(r.exit_code, 0);
+    const std::string digits = r.value("board_ahead_digits");
     ASSERT_EQ(digits.size(), 2u);
     const std::string attempt = std::string("1 回目：左数字=") + digits[0] +
                                 "、右数字=" + digits[1] +
@@ -309,12 +245,11 @@ TEST_F(BenchSim, NumberReadsBothDigitsFirstTime) {
 }
 
 TEST_F(BenchSim, NumberGivesUpAfterTenFailedCaptures) {
-    std::vector<std::string> args{"--world", world("open.world"), "--fault", "capture_fail"};
+    std::vector<std::string> args = sim_world("open", "capture_fail");
     args.insert(args.end(), TWO_DIGIT_BOARD.begin(), TWO_DIGIT_BOARD.end());
-    emu_child_result r = run(args, {"number"}, "54\n");
+    const sim_result r = run(args, {"number"}, "54\n");
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.exit_code, 0);
     for (int n = 1; n <= 10; ++n) {
         EXPECT_NE(r.output.find(std::to_string(n) + " 回目：左数字=-1、右数字=-1\n"),
                   std::string::npos)
@@ -327,29 +262,29 @@ TEST_F(BenchSim, NumberGivesUpAfterTenFailedCaptures) {
 }
 
 TEST_F(BenchSim, CommSendsAndFetchesThroughTheHost) {
-    ASSERT_EQ(mkdir((run_dir + "/host").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((run_dir + "/host/tavion").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((sim.dir + "/host").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((sim.dir + "/host/tavion").c_str(), 0755), 0);
     {
-        std::ofstream info(run_dir + "/host/tavion/info.data");
+        std::ofstream info(sim.dir + "/host/tavion/info.data");
         info << "route 3\n";
     }
-    emu_child_result r = run({"--world", world("open.world")}, {"comm"}, "42\n");
+    const sim_result r = run(sim_world("open"), {"comm"}, "42\n");
     ASSERT_FALSE(r.timed_out);
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
-    EXPECT_EQ(emu_read_file(run_dir + "/number1602.data"), "42\n");
-    EXPECT_EQ(emu_read_file(run_dir + "/host/tavion/number1602.data"), "42\n");
-    EXPECT_EQ(emu_read_file(run_dir + "/info.data"), "route 3\n");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(emu_read_file(r.dir + "/number1602.data"), "42\n");
+    EXPECT_EQ(emu_read_file(r.dir + "/host/tavion/number1602.data"), "42\n");
+    EXPECT_EQ(emu_read_file(r.dir + "/info.data"), "route 3\n");
 }
 
 TEST_F(BenchSim, IoShowsTheWorldsInputs) {
     const std::string inputs = "101100111000";
-    emu_child child =
-        emu_spawn_program(argv({"--world", world("open.world"), "--io", inputs}, {"io"}), "");
-    ASSERT_TRUE(emu_child_wait_output(&child, "I/O[12] = ", 20000)) << child.output;
-    ASSERT_TRUE(emu_child_wait_output(&child, "\n\n", 5000)) << child.output;
-    kill(child.pid, SIGTERM);
-    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    std::vector<std::string> args = sim_world("open");
+    args.insert(args.end(), {"--io", inputs});
+    start(args, {"io"}, "");
+    ASSERT_TRUE(emu_child_wait_output(&sim.child, "I/O[12] = ", 20000)) << sim.child.output;
+    ASSERT_TRUE(emu_child_wait_output(&sim.child, "\n\n", 5000)) << sim.child.output;
+    kill(sim.child.pid, SIGTERM);
+    const sim_result r = sim.finish(SIM_LIMIT_MS);
     std::string expected;
     for (int i = 0; i < 12; ++i) {
         expected += "I/O[" + std::to_string(i + 1) + "] = " + inputs[i] + "\n";

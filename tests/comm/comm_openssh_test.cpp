@@ -18,6 +18,7 @@
 
 #include "comm/comm.h"
 #include "comm_files.h"
+#include "tests/support/emulated_devices.h"
 
 namespace {
 
@@ -73,9 +74,8 @@ std::pair<std::string, std::string> run_captured(const std::string& dir,
 
 TEST(CommOpenSsh, SendFetchMissingFileAndHostDown) {
     ASSERT_STREQ("127.0.0.1", comm_host_ip());
-    char tmpl[] = "/tmp/comm_openssh_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const emu_temp_dir temp;
+    const std::string& dir = temp.path;
     const std::string helper = std::string(TAVI_ROOT) + "/tests/comm/openssh_host";
     const int port = free_port();
     ASSERT_GT(port, 0);
@@ -84,25 +84,19 @@ TEST(CommOpenSsh, SendFetchMissingFileAndHostDown) {
                            " > " + quoted(dir + "/up.txt") + " 2>&1";
     const int status = system(up.c_str());
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-        const std::string why = read_all(dir + "/up.txt");
-        system(("rm -rf " + quoted(dir)).c_str());
-        GTEST_SKIP() << "no OpenSSH host here: " << why;
+        GTEST_SKIP() << "no OpenSSH host here: " << read_all(dir + "/up.txt");
     }
     struct host_down {  // whatever happens below, the account and sshd go
         std::string command;
         ~host_down() { system(command.c_str()); }
-    } cleanup{quoted(helper) + " down " + quoted(dir) + "; rm -rf " + quoted(dir)};
+    } cleanup{quoted(helper) + " down " + quoted(dir)};
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_all(dir + "/up.txt");
 
     const std::string robot = dir + "/robot";
     const std::string tavion = dir + "/home/tavion";
     ASSERT_EQ(0, mkdir(robot.c_str(), 0755));
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(0, chdir(robot.c_str()));
-    const char* old = getenv("PATH");
-    const std::string old_path = old != nullptr ? old : "";
-    setenv("PATH", (dir + "/bin:" + old_path).c_str(), 1);
+    const emu_scoped_cwd in_robot(robot);
+    const emu_path_first host_tools(dir + "/bin");
 
     // The number file arrives on the host under its own name.
     auto sent = run_captured(dir, [] { comm_put_number(1602, "number1602.data"); });
@@ -133,7 +127,4 @@ TEST(CommOpenSsh, SendFetchMissingFileAndHostDown) {
     EXPECT_EQ("-12\n", read_all(robot + "/number1602.data"));
     EXPECT_EQ("1602\n", read_all(tavion + "/number1602.data"));
     EXPECT_EQ("37\n", read_all(robot + "/info.data"));
-
-    setenv("PATH", old_path.c_str(), 1);
-    EXPECT_EQ(0, chdir(cwd));
 }

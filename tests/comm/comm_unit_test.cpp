@@ -24,31 +24,17 @@ std::string host_prefix() {
 class CommExchange : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/comm_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        log = dir + "/scp.log";
         std::ofstream script(dir + "/scp");
         script << "#!/bin/sh\necho \"$@\" >> " << log << "\n";
         script.close();
         ASSERT_EQ(chmod((dir + "/scp").c_str(), 0755), 0);
-        const char* path = getenv("PATH");
-        old_path = path != nullptr ? path : "";
-        setenv("PATH", (dir + ":" + old_path).c_str(), 1);
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        old_cwd = cwd;
-        ASSERT_EQ(chdir(dir.c_str()), 0);
     }
-    void TearDown() override {
-        setenv("PATH", old_path.c_str(), 1);
-        if (!old_cwd.empty()) {
-            EXPECT_EQ(chdir(old_cwd.c_str()), 0);
-        }
-        std::string cmd = "rm -rf " + dir;
-        EXPECT_EQ(system(cmd.c_str()), 0);
-    }
-    std::string dir, log, old_path, old_cwd;
+
+    emu_temp_dir work;
+    const std::string dir = work.path;
+    const std::string log = dir + "/scp.log";
+    emu_path_first on_path{dir};
+    emu_scoped_cwd in_dir{dir};
 };
 
 TEST(CommLines, SendAndFetchFormats) {

@@ -3,30 +3,26 @@
 // course's own boards are checked against each other.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/emulated_devices.h"
+#include "tests/support/sim_run.h"
 
 namespace {
-
-const std::string root = TAVI_ROOT;
 
 struct course_board {
     std::string digits;
     bool removable;
 };
 
-// The boards of a world file, in file order.
-std::vector<course_board> boards_of(const std::string& world) {
+// The boards of a world, in file order.
+std::vector<course_board> boards_of(const char* world) {
     std::vector<course_board> boards;
-    std::ifstream in(world);
+    std::ifstream in(sim_world(world)[1]);  // the file that follows --world
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line.substr(0, line.find('#')));
@@ -38,51 +34,29 @@ std::vector<course_board> boards_of(const std::string& world) {
     return boards;
 }
 
-struct patrol_run {
-    emu_child_result result;
-    std::map<std::string, std::string> summary;
+struct patrol_run : sim_result {
     // The transcript cut at each "sequence_num=" line: step n's own line first,
     // then everything up to the next step's line.
     std::vector<std::vector<std::string>> steps;
 };
 
-std::vector<std::string> argv_for(const std::string& run_dir, const std::string& world,
-                                  const std::string& program) {
-    return {root + "/scripts/sim", "--run-dir", run_dir, "--world", world, "--", program};
-}
-
-std::string fresh_run_dir(const std::string& name) {
-    setenv("TAVI_BUILD_DIR", TAVI_BUILD_DIR, 1);
-    return std::string(TAVI_BUILD_DIR) + "/runs/" + name + "-" + std::to_string(getpid());
-}
-
-void read_results(const std::string& run_dir, patrol_run* run) {
-    std::ifstream in(run_dir + "/summary.txt");
+patrol_run with_steps(const sim_result& r) {
+    patrol_run run{r, {}};
+    std::istringstream text(r.output);
     std::string line;
-    while (std::getline(in, line)) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            run->summary[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
-    std::istringstream text(run->result.output);
     while (std::getline(text, line)) {
         if (line.rfind("sequence_num=", 0) == 0) {
-            run->steps.emplace_back();
+            run.steps.emplace_back();
         }
-        if (!run->steps.empty()) {
-            run->steps.back().push_back(line);
+        if (!run.steps.empty()) {
+            run.steps.back().push_back(line);
         }
     }
+    return run;
 }
 
-patrol_run run_patrol(const std::string& name, const std::string& world, const std::string& program,
-                      int timeout_ms) {
-    const std::string run_dir = fresh_run_dir(name);
-    patrol_run run;
-    run.result = emu_run_program(argv_for(run_dir, world, program), timeout_ms);
-    read_results(run_dir, &run);
-    return run;
+patrol_run run_patrol(const char* world, const std::string& program, int timeout_ms) {
+    return with_steps(sim_run().run(sim_world(world), {program}, "", timeout_ms));
 }
 
 int count_prefix(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -112,9 +86,9 @@ const char* const reading_line = "左数字=";
 std::vector<std::string> check_patrol(const patrol_run& run, int steps,
                                       const std::vector<int>& aligned,
                                       const std::vector<int>& read) {
-    const std::string& out = run.result.output;
-    EXPECT_FALSE(run.result.timed_out) << out;
-    EXPECT_TRUE(WIFEXITED(run.result.status) && WEXITSTATUS(run.result.status) == 0) << out;
+    const std::string& out = run.output;
+    EXPECT_FALSE(run.timed_out) << out;
+    EXPECT_EQ(run.exit_code, 0) << out;
     EXPECT_EQ(run.steps.size(), static_cast<size_t>(steps)) << out;
     std::vector<std::string> readings;
     for (size_t i = 0; i < run.steps.size(); ++i) {
@@ -136,19 +110,10 @@ std::vector<std::string> check_patrol(const patrol_run& run, int steps,
             readings.push_back(lines[find_prefix(lines, reading_line)]);
         }
     }
-    const auto& s = run.summary;
-    const std::string frame = s.count("last_motor_frame") ? s.at("last_motor_frame") : "?";
-    EXPECT_TRUE(frame == "00 00 00 00" || frame == "00 00") << frame;
-    EXPECT_EQ(s.count("motor_left") ? s.at("motor_left") : "?", "0");
-    EXPECT_EQ(s.count("motor_right") ? s.at("motor_right") : "?", "0");
-    EXPECT_EQ(s.count("at_rest") ? s.at("at_rest") : "?", "1");
-    EXPECT_EQ(s.count("blocked_ever") ? s.at("blocked_ever") : "?", "0");
+    sim_expect_stopped(run);
+    EXPECT_EQ(run.value("at_rest"), "1");
+    EXPECT_EQ(run.value("blocked_ever"), "0");
     return readings;
-}
-
-std::string summary_value(const patrol_run& run, const char* key) {
-    auto it = run.summary.find(key);
-    return it == run.summary.end() ? "(missing " + std::string(key) + ")" : it->second;
 }
 
 TEST(PatrolEndToEnd, DemonstrationReadsTheDigitOnTheFarWall) {
@@ -160,25 +125,23 @@ TEST(PatrolEndToEnd, DemonstrationReadsTheDigitOnTheFarWall) {
                     "the robot, and the demonstration's 80 cm/s legs can swing into a wall; the "
                     "demonstration is checked in the plain, ASan and i386 builds";
 #endif
-    const std::string world = root + "/sim/worlds/demo.world";
-    const std::vector<course_board> boards = boards_of(world);
+    const std::vector<course_board> boards = boards_of("demo");
     ASSERT_FALSE(boards.empty());
-    patrol_run run = run_patrol("patrol-demo", world, "tavi_demo", 60000);
+    const patrol_run run = run_patrol("demo", "tavi_demo", 60000);
     const std::vector<std::string> readings = check_patrol(run, 4, {4}, {4});
     // One digit a reading: the right-hand side carries the no-digit mark.
     EXPECT_EQ(readings, (std::vector<std::string>{"左数字=" + boards[0].digits + "、右数字=-1"}))
-        << run.result.output;
-    EXPECT_EQ(summary_value(run, "board_ahead_digits"), boards[0].digits);
+        << run.output;
+    EXPECT_EQ(run.value("board_ahead_digits"), boards[0].digits);
 }
 
 TEST(PatrolEndToEnd, RoutePatrolChecksAtItsStepsAndReadsBothBoards) {
-    const std::string world = root + "/sim/worlds/patrol_a.world";
-    const std::vector<course_board> boards = boards_of(world);
+    const std::vector<course_board> boards = boards_of("patrol_a");
     ASSERT_EQ(boards.size(), 2u);
     ASSERT_TRUE(boards[0].removable);
-    patrol_run run = run_patrol("patrol-route", world, "tavion_patrol", 150000);
+    const patrol_run run = run_patrol("patrol_a", "tavion_patrol", 150000);
     const std::vector<std::string> readings = check_patrol(run, 10, {2, 6, 8}, {2, 8});
-    ASSERT_EQ(readings.size(), 2u) << run.result.output;
+    ASSERT_EQ(readings.size(), 2u) << run.output;
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(readings[i]);
         const std::string& d = boards[i].digits;
@@ -209,25 +172,18 @@ TEST(PatrolEndToEnd, RoutePatrolChecksAtItsStepsAndReadsBothBoards) {
 TEST(PatrolEndToEnd, CtrlCDuringTheFirstMoveLeavesAStopFrameLast) {
     // The route patrol's first move takes half a minute: an interrupt a moment
     // after it began finds the wheels driven.
-    const std::string run_dir = fresh_run_dir("patrol-interrupt");
-    emu_child child =
-        emu_spawn_program(argv_for(run_dir, root + "/sim/worlds/patrol_a.world", "tavion_patrol"));
-    ASSERT_TRUE(emu_child_wait_output(&child, "sequence_num=1 ", 20000)) << child.output;
+    sim_run sim;
+    sim.start(sim_world("patrol_a"), {"tavion_patrol"});
+    ASSERT_TRUE(emu_child_wait_output(&sim.child, "sequence_num=1 ", 20000)) << sim.child.output;
     usleep(1000000);
-    kill(child.pid, SIGINT);
-    patrol_run run;
-    run.result = emu_child_finish(&child, 20000);
-    read_results(run_dir, &run);
-    ASSERT_FALSE(run.result.timed_out);
+    kill(sim.child.pid, SIGINT);
+    const patrol_run run = with_steps(sim.finish(20000));
+    ASSERT_FALSE(run.timed_out);
     // The launcher reports the mission's death by the signal.
-    EXPECT_TRUE(WIFEXITED(run.result.status) && WEXITSTATUS(run.result.status) == 128 + SIGINT)
-        << run.result.status;
-    EXPECT_EQ(run.steps.size(), 1u) << run.result.output;
-    const std::string frame = summary_value(run, "last_motor_frame");
-    EXPECT_TRUE(frame == "00 00 00 00" || frame == "00 00") << frame;
-    EXPECT_EQ(summary_value(run, "motor_left"), "0");
-    EXPECT_EQ(summary_value(run, "motor_right"), "0");
-    EXPECT_GT(std::stoi(summary_value(run, "motor_frames")), 10);
+    EXPECT_EQ(run.exit_code, 128 + SIGINT) << run.status;
+    EXPECT_EQ(run.steps.size(), 1u) << run.output;
+    sim_expect_stopped(run);
+    EXPECT_GT(run.number("motor_frames"), 10);
 }
 
 }  // namespace

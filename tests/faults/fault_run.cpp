@@ -10,25 +10,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/sim/sim_process.h"
-
 namespace faults {
 
 const char* const long_legs_skip =
     "under ThreadSanitizer the control periods run several times slower than on the robot, and "
     "the demonstration's 80 cm/s legs can swing into a wall; the fault is checked in the plain "
     "and the other builds";
-
-std::vector<std::string> world(const char* name) {
-    return {"--world", std::string(TAVI_ROOT) + "/sim/worlds/" + name + ".world"};
-}
-
-std::vector<std::string> world(const char* name, const char* fault) {
-    std::vector<std::string> args = world(name);
-    args.push_back("--fault");
-    args.push_back(fault);
-    return args;
-}
 
 std::string shell_quoted(const std::string& s) {
     std::string q = "'";
@@ -41,10 +28,6 @@ std::string shell_quoted(const std::string& s) {
 bool lacks_python(const std::string& command) {
     return command.find("python3 ") != std::string::npos &&
            std::system("command -v python3 >/dev/null 2>&1") != 0;
-}
-
-bool is_stop_frame(const std::string& hex) {
-    return hex == "00 00 00 00" || hex == "00 00";
 }
 
 std::string exec_of(const std::string& program) {
@@ -112,21 +95,6 @@ std::vector<std::string> terminal_lines(const std::string& output) {
     return lines;
 }
 
-// Each motor frame of log.csv as its time and hex detail ("00 00 00 00").
-template <class Fn>
-void for_each_frame(const std::string& run_dir, Fn fn) {
-    std::ifstream in(run_dir + "/log.csv");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string time, event;
-        if (std::getline(fields, time, ',') && std::getline(fields, event, ',') &&
-            event == "motor") {
-            fn(std::atof(time.c_str()), line.substr(line.rfind(',') + 1));
-        }
-    }
-}
-
 std::string table_cell(const std::string& text) {
     std::string cell;
     for (char c : text) {
@@ -137,22 +105,18 @@ std::string table_cell(const std::string& text) {
 
 }  // namespace
 
-frame_gap longest_gap(const std::string& run_dir) {
+frame_gap longest_gap(const std::vector<motor_frame>& frames) {
     frame_gap gap;
-    std::string last_frame;
-    double last_time = -1;
     bool in_longest = false;
-    for_each_frame(run_dir, [&](double t, const std::string& frame) {
-        if (last_time >= 0 && t - last_time > gap.seconds) {
-            gap = {t - last_time, last_frame, false};
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        if (frames[i].time - frames[i - 1].time > gap.seconds) {
+            gap = {frames[i].time - frames[i - 1].time, frames[i - 1].hex, false};
             in_longest = true;
         }
-        if (in_longest && !is_stop_frame(frame)) {
+        if (in_longest && !sim_is_stop_frame(frames[i].hex)) {
             gap.driven_after = true;
         }
-        last_time = t;
-        last_frame = frame;
-    });
+    }
     return gap;
 }
 
@@ -175,37 +139,17 @@ char process_state(pid_t pid) {
     return '?';
 }
 
-void FaultRun::SetUp() {
-    run_dir = sim_temp_dir();
+void FaultRun::start(const std::vector<std::string>& sim_args, const std::string& command,
+                     const std::string& input) {
+    sim.start(sim_args, {"sh", "-c", command}, input);
 }
 
-void FaultRun::TearDown() {
-    if (HasFailure()) {
-        std::fprintf(stderr, "run kept in %s\n", run_dir.c_str());
-        return;
-    }
-    const std::string cmd = "rm -rf " + shell_quoted(run_dir);
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-}
-
-emu_child FaultRun::start(const std::vector<std::string>& sim_args, const std::string& command,
-                          const std::string& input) {
-    std::string cmd = "exec env TAVI_BUILD_DIR=" + shell_quoted(TAVI_BUILD_DIR) + " " +
-                      shell_quoted(std::string(TAVI_ROOT) + "/scripts/sim") + " --run-dir " +
-                      shell_quoted(run_dir);
-    for (const std::string& a : sim_args) {
-        cmd += " " + shell_quoted(a);
-    }
-    cmd += " -- sh -c " + shell_quoted(command) + " 2>&1";
-    return emu_spawn_program({"/bin/sh", "-c", cmd}, input);
-}
-
-void FaultRun::stop_when_printed(emu_child* child, const stop_with& stop, int timeout_ms) {
+void FaultRun::stop_when_printed(const stop_with& stop, int timeout_ms) {
     if (stop.sig != 0) {
-        EXPECT_TRUE(emu_child_wait_count(child, stop.after, stop.count, timeout_ms))
+        EXPECT_TRUE(emu_child_wait_count(&sim.child, stop.after, stop.count, timeout_ms))
             << "never printed " << stop.after << "\n"
-            << child->output;
-        kill(stop.to_job ? -child->pid : child->pid, stop.sig);
+            << sim.child.output;
+        kill(stop.to_job ? -sim.child.pid : sim.child.pid, stop.sig);
     }
 }
 
@@ -218,20 +162,16 @@ void FaultRun::expect_job_gone(pid_t job) {
     EXPECT_TRUE(gone) << "a process of the job is still running";
 }
 
-void FaultRun::finish(emu_child* child, int timeout_ms, outcome* o) {
-    const emu_child_result r = emu_child_finish(child, timeout_ms);
-    o->output = r.output;
+void FaultRun::finish(int timeout_ms, outcome* o) {
+    static_cast<sim_result&>(*o) = sim.finish(timeout_ms);
     // Neither hung nor crashed: it ended by itself with its own status, or of
     // the signal it was sent (the launcher reports 128 + the signal).
-    ASSERT_FALSE(r.timed_out) << "still running after " << timeout_ms << " ms\n" << r.output;
-    ASSERT_TRUE(WIFEXITED(r.status)) << "launcher killed by signal " << WTERMSIG(r.status);
-    o->status = WEXITSTATUS(r.status);
-    o->lines = terminal_lines(r.output);
-    o->summary = sim_read_summary(run_dir + "/summary.txt");
-    ASSERT_FALSE(o->summary.empty()) << "no summary in " << run_dir << "\n" << r.output;
+    ASSERT_FALSE(o->timed_out) << "still running after " << timeout_ms << " ms\n" << o->output;
+    ASSERT_TRUE(WIFEXITED(o->status)) << "launcher killed by signal " << WTERMSIG(o->status);
+    o->lines = terminal_lines(o->output);
+    ASSERT_FALSE(o->summary.empty()) << "no summary in " << o->dir << "\n" << o->output;
     derive(&o->summary);
-    o->summary["dir"] = run_dir;
-    for_each_frame(run_dir, [o](double, const std::string& f) { o->frames.push_back(f); });
+    o->summary["dir"] = o->dir;
 }
 
 void FaultRun::expect_lines(const outcome& o, const std::vector<std::string>& want,
@@ -252,12 +192,7 @@ void FaultRun::expect_lines(const outcome& o, const std::vector<std::string>& wa
 void FaultRun::expect_wheels(const outcome& o, motors wheels) {
     const auto& s = o.summary;
     if (wheels == motors::stopped) {
-        EXPECT_GT(std::atoi(s.at("motor_frames").c_str()), 0);
-        EXPECT_TRUE(is_stop_frame(s.at("last_motor_frame"))) << s.at("last_motor_frame");
-        ASSERT_FALSE(o.frames.empty());
-        EXPECT_TRUE(is_stop_frame(o.frames.back())) << o.frames.back();
-        EXPECT_EQ(s.at("motor_left"), "0");
-        EXPECT_EQ(s.at("motor_right"), "0");
+        sim_expect_stopped(o);
     } else {
         EXPECT_EQ(s.at("motor_frames"), "0");
         EXPECT_EQ(s.at("last_motor_frame"), "none");
@@ -270,7 +205,7 @@ void FaultRun::expect_cut_mid_move(const outcome& o, const std::string& last_lin
     EXPECT_NE(o.lines.back().find(last_line_has), std::string::npos) << o.lines.back();
     EXPECT_EQ(o.output.back(), '\n');
     ASSERT_GE(o.frames.size(), 2u);
-    EXPECT_FALSE(is_stop_frame(o.frames[o.frames.size() - 2]))
+    EXPECT_FALSE(sim_is_stop_frame(o.frames[o.frames.size() - 2].hex))
         << "the wheels were not driven when the signal came";
     EXPECT_GT(std::atof(o.summary.at("distance_travelled").c_str()), 1.0);
 }
@@ -292,7 +227,7 @@ void FaultRun::record(const std::string& fault, const std::string& program,
             ? "yes: last of " + frames + " frames `" + o.summary.at("last_motor_frame") + "`"
             : "never commanded: " + frames + " frames, robot still";
     const std::string row = "| " + fault + " | `" + program + "` | " + shown + "<br>exit status " +
-                            std::to_string(o.status) + " | " + stopped + " |\n";
+                            std::to_string(o.exit_code) + " | " + stopped + " |\n";
     const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
         const ssize_t n = write(fd, row.data(), row.size());

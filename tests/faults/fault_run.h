@@ -1,5 +1,5 @@
 // What every family of the fault matrix shares: one shipped program run in the
-// simulated robot by sh in the run directory (nodes in $TAVI_DEVICE_DIR), what
+// simulated robot by sh in the run folder (nodes in $TAVI_DEVICE_DIR), what
 // the operator saw on the terminal, where the wheels were left according to
 // the simulator's motor log, and the row of docs/faults.md a passing case
 // writes when TAVI_FAULT_TABLE names a file.
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/emulated_devices.h"
+#include "tests/support/sim_run.h"
 
 namespace faults {
 
@@ -23,10 +23,6 @@ constexpr bool under_tsan = false;
 #endif
 // Why a row that drives the demonstration's long legs skips under ThreadSanitizer.
 extern const char* const long_legs_skip;
-
-// The worlds, and one with a fault switch of the simulator thrown.
-std::vector<std::string> world(const char* name);
-std::vector<std::string> world(const char* name, const char* fault);
 
 enum class motors {
     stopped,          // frames were sent; the last one must be a stop frame
@@ -43,27 +39,23 @@ struct stop_with {
     bool to_job = false;
 };
 
-struct outcome {
-    int status = -1;                 // exit status; a signal's is the launcher's 128 + signal
-    std::string output;              // the terminal: standard output and error together
-    std::vector<std::string> lines;  // its whole lines, without the launcher's own
-    std::map<std::string, std::string> summary;  // the simulator's, plus derived values
-    std::vector<std::string> frames;             // motor frames on the wire, in order
+struct outcome : sim_result {
+    std::vector<std::string> lines;  // the transcript's whole lines, without the launcher's own
 };
 
 class FaultRun : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;  // keeps the run directory of a failed case
+    FaultRun() { sim.merge_stderr = true; }
 
-    // Starts `command` under the launcher; exec all the way down, so the
-    // child's pid is the simulator's.
-    emu_child start(const std::vector<std::string>& sim_args, const std::string& command,
-                    const std::string& input);
+    // Starts `command` (shell words) under the launcher; exec all the way
+    // down, so sim.child.pid is the simulator's.
+    void start(const std::vector<std::string>& sim_args, const std::string& command,
+               const std::string& input);
     // Sends stop.sig once its line has been printed (nothing when sig is 0).
-    void stop_when_printed(emu_child* child, const stop_with& stop, int timeout_ms);
+    void stop_when_printed(const stop_with& stop, int timeout_ms);
     // Waits for the end; fatal when it hung, was killed or left no summary.
-    void finish(emu_child* child, int timeout_ms, outcome* o);
+    // The summary gets the values the expected lines refer to as well.
+    void finish(int timeout_ms, outcome* o);
     // Nothing of the job whose process group job leads is left running
     // (bounded: its last process may still be on its way out).
     void expect_job_gone(pid_t job);
@@ -79,14 +71,13 @@ class FaultRun : public ::testing::Test {
     void record(const std::string& fault, const std::string& program,
                 const std::vector<std::string>& seen, const outcome& o, motors wheels);
 
-    std::string run_dir;
+    sim_run sim;
 };
 
 // The launcher execs the simulator, whose one child is the program.
 pid_t program_of(pid_t launcher);
 // The state letter of /proc/PID/status ('T' when stopped).
 char process_state(pid_t pid);
-bool is_stop_frame(const std::string& hex);
 // "exec PROGRAM" for a program as a row shows it, a note for the table in
 // parentheses left out ("benchtest direction (squaring only)").
 std::string exec_of(const std::string& program);
@@ -101,7 +92,7 @@ struct frame_gap {
     std::string before;
     bool driven_after = false;
 };
-frame_gap longest_gap(const std::string& run_dir);
+frame_gap longest_gap(const std::vector<motor_frame>& frames);
 
 // Failure messages and test names say the row's name, not its bytes.
 template <class Row>

@@ -14,11 +14,11 @@ struct hardware_row {
     const char* fault;               // as the table says it
     const char* program;             // as the operator starts it
     std::vector<std::string> world;  // with the simulator's fault switch
-    std::string setup;               // shell words before the program's exec
-    std::string input;               // standard input, then end of file
+    std::string setup{};             // shell words before the program's exec
+    std::string input{};             // standard input, then end of file
+    stop_with stop{};                // for a program that would go on for ever
     std::vector<std::string> lines;  // whole terminal lines, in this order
     int status;
-    stop_with stop{};  // for a program that would go on for ever
     int timeout_ms = 30000;
     bool long_legs = false;  // drives the demonstration's 80 cm/s legs first
 };
@@ -43,80 +43,114 @@ const char* const hung_capture =
     "hang/uvccapture && "
     "PATH=\"$PWD/hang:$PATH\" && ";
 
+// The console's 300 cm run with a fault of the drive's hardware switched on.
+hardware_row console_drive_fault(const char* name, const char* fault, const char* sim_fault,
+                                 const char* says) {
+    return {.name = name,
+            .fault = fault,
+            .program = "benchtest",
+            .world = sim_world("open", sim_fault),
+            .input = "s\n20\n300\n",
+            .lines = {says, drive_stopped},
+            .status = 1};
+}
+
 // clang-format off
 const hardware_row rows[] = {
     // The ultrasonic board. One that never answers reads 20 cm on both sides:
     // equal, yet no wall.
-    {"SilentBoardUss", silent, "benchtest uss", world("wall_bay", "uss_silent"), "", "",
-     {"Test_USS thread created!  ", "uss[1]= 20    uss[2]= 20    "},
-     128 + SIGTERM, {SIGTERM, "uss[2]=", 2}},
-    {"SilentBoardDirection", silent, "benchtest direction", world("wall_bay", "uss_silent"), "", "50\n",
-     {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "正体補正 失敗！Program stopped"}, 0},
-    {"SilentBoardSquaring", silent, "benchtest direction (squaring only)", world("wall_bay", "uss_silent"), "", "0\n",
-     {"正体補正スタート", "uss_l=99999   uss_r= 99999", "正体補正 失敗！Program stopped"}, 0},
-    {"SilentBoardDemo", silent, "tavi_demo", world("demo", "uss_silent"), "", "",
-     {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "左数字={board_ahead_digits}、右数字=-1"},
-     0, {}, 60000, true},
-    {"LateRepliesUss", late, "benchtest uss", world("wall_bay", "uss_late"), "", "",
-     {"Test_USS thread created!  ", "{uss_line_late}"}, 128 + SIGTERM, {SIGTERM, "uss[2]=", 2}},
-    {"LateRepliesDirection", late, "benchtest direction", world("wall_bay", "uss_late"), "", "50\n",
-     {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "正体補正 失敗！Program stopped"}, 0},
-    {"NoEchoUss", no_echo, "benchtest uss", world("wall_bay", "uss_no_echo=1"), "", "",
-     {"Test_USS thread created!  ", "{uss_line}"}, 128 + SIGTERM, {SIGTERM, "uss[2]=", 2}},
+    {.name = "SilentBoardUss", .fault = silent, .program = "benchtest uss",
+     .world = sim_world("wall_bay", "uss_silent"), .stop = {.sig = SIGTERM, .after = "uss[2]=", .count = 2},
+     .lines = {"Test_USS thread created!  ", "uss[1]= 20    uss[2]= 20    "}, .status = 128 + SIGTERM},
+    {.name = "SilentBoardDirection", .fault = silent, .program = "benchtest direction",
+     .world = sim_world("wall_bay", "uss_silent"), .input = "50\n",
+     .lines = {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "正体補正 失敗！Program stopped"},
+     .status = 0},
+    {.name = "SilentBoardSquaring", .fault = silent, .program = "benchtest direction (squaring only)",
+     .world = sim_world("wall_bay", "uss_silent"), .input = "0\n",
+     .lines = {"正体補正スタート", "uss_l=99999   uss_r= 99999", "正体補正 失敗！Program stopped"}, .status = 0},
+    {.name = "SilentBoardDemo", .fault = silent, .program = "tavi_demo", .world = sim_world("demo", "uss_silent"),
+     .lines = {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "左数字={board_ahead_digits}、右数字=-1"},
+     .status = 0, .timeout_ms = 60000, .long_legs = true},
+    {.name = "LateRepliesUss", .fault = late, .program = "benchtest uss", .world = sim_world("wall_bay", "uss_late"),
+     .stop = {.sig = SIGTERM, .after = "uss[2]=", .count = 2},
+     .lines = {"Test_USS thread created!  ", "{uss_line_late}"}, .status = 128 + SIGTERM},
+    {.name = "LateRepliesDirection", .fault = late, .program = "benchtest direction",
+     .world = sim_world("wall_bay", "uss_late"), .input = "50\n",
+     .lines = {"ref_dist=50     cur_dist = 999", "can't get distance using USS", "正体補正 失敗！Program stopped"},
+     .status = 0},
+    {.name = "NoEchoUss", .fault = no_echo, .program = "benchtest uss", .world = sim_world("wall_bay", "uss_no_echo=1"),
+     .stop = {.sig = SIGTERM, .after = "uss[2]=", .count = 2},
+     .lines = {"Test_USS thread created!  ", "{uss_line}"}, .status = 128 + SIGTERM},
     // The right sensor alone gives the distance; squaring then sees the left
     // side missing, turns right by the clamp each time until neither echoes.
-    {"NoEchoDirection", no_echo, "benchtest direction", world("wall_bay", "uss_no_echo=1"), "", "50\n",
-     {"正体補正スタート", "diff_uss=10      ref_angle=  41.7", "uss_l=99999   uss_r= 99999",
-      "正体補正 失敗！Program stopped"},
-     0, {}, 60000},
+    {.name = "NoEchoDirection", .fault = no_echo, .program = "benchtest direction",
+     .world = sim_world("wall_bay", "uss_no_echo=1"), .input = "50\n",
+     .lines = {"正体補正スタート", "diff_uss=10      ref_angle=  41.7", "uss_l=99999   uss_r= 99999",
+               "正体補正 失敗！Program stopped"},
+     .status = 0, .timeout_ms = 60000},
 
     // The camera and ./img/.
-    {"CaptureFailsDirNum", "capture command fails", "benchtest dir_num", world("wall_bay", "capture_fail"), "", "50\n",
-     {"正体補正 成功！uvccapture: capture failed: injected", "Capture fail!!", "数字=-1", "Program stopped"}, 0},
-    {"CaptureFailsDemo", "capture command fails", "tavi_demo", world("demo", "capture_fail"), "", "",
-     {"uvccapture: capture failed: injected", "Capture fail!!", "左数字=-1、右数字=-1"}, 0, {}, 60000, true},
-    {"CaptureNoFileDirNum", "capture says ok, writes no file", "benchtest dir_num",
-     world("wall_bay", "capture_nofile"), "", "50\n",
-     {std::string("正体補正 成功！") + no_image, "数字=-1", "Program stopped"}, 0},
+    {.name = "CaptureFailsDirNum", .fault = "capture command fails", .program = "benchtest dir_num",
+     .world = sim_world("wall_bay", "capture_fail"), .input = "50\n",
+     .lines = {"正体補正 成功！uvccapture: capture failed: injected", "Capture fail!!", "数字=-1", "Program stopped"},
+     .status = 0},
+    {.name = "CaptureFailsDemo", .fault = "capture command fails", .program = "tavi_demo",
+     .world = sim_world("demo", "capture_fail"),
+     .lines = {"uvccapture: capture failed: injected", "Capture fail!!", "左数字=-1、右数字=-1"},
+     .status = 0, .timeout_ms = 60000, .long_legs = true},
+    {.name = "CaptureNoFileDirNum", .fault = "capture says ok, writes no file", .program = "benchtest dir_num",
+     .world = sim_world("wall_bay", "capture_nofile"), .input = "50\n",
+     .lines = {std::string("正体補正 成功！") + no_image, "数字=-1", "Program stopped"}, .status = 0},
     // Ten attempts a second apart, each saying why it read nothing.
-    {"CaptureNoFileNumber", "capture says ok, writes no file", "benchtest number",
-     world("wall_bay", "capture_nofile"), "", "46\n",
-     {std::string("数字認識ボードまでの距離[cm] = ") + no_image, "1 回目：左数字=-1、右数字=-1", no_image,
-      "10 回目：左数字=-1、右数字=-1", "数字認識に10回失敗しました。"}, 0},
-    {"TruncatedJpegDirNum", "truncated JPEG", "benchtest dir_num", world("wall_bay", "capture_truncated"), "", "50\n",
-     {std::string("正体補正 成功！") + no_image, "数字=-1", "Program stopped"}, 0},
-    {"NoImgDirNum", "./img/ missing", "benchtest dir_num", world("wall_bay"), "rmdir img && ", "50\n",
-     {"正体補正 成功！uvccapture: capture failed: cannot write {dir}/img/input.jpg", "Capture fail!!", "数字=-1",
-      "Program stopped"}, 0},
+    {.name = "CaptureNoFileNumber", .fault = "capture says ok, writes no file", .program = "benchtest number",
+     .world = sim_world("wall_bay", "capture_nofile"), .input = "46\n",
+     .lines = {std::string("数字認識ボードまでの距離[cm] = ") + no_image, "1 回目：左数字=-1、右数字=-1", no_image,
+               "10 回目：左数字=-1、右数字=-1", "数字認識に10回失敗しました。"},
+     .status = 0},
+    {.name = "TruncatedJpegDirNum", .fault = "truncated JPEG", .program = "benchtest dir_num",
+     .world = sim_world("wall_bay", "capture_truncated"), .input = "50\n",
+     .lines = {std::string("正体補正 成功！") + no_image, "数字=-1", "Program stopped"}, .status = 0},
+    {.name = "NoImgDirNum", .fault = "./img/ missing", .program = "benchtest dir_num", .world = sim_world("wall_bay"),
+     .setup = "rmdir img && ", .input = "50\n",
+     .lines = {"正体補正 成功！uvccapture: capture failed: cannot write {dir}/img/input.jpg", "Capture fail!!",
+               "数字=-1", "Program stopped"},
+     .status = 0},
 
     // The drive's own hardware, 3 s into a 300 cm run (1 s into the route's
     // first move): the speed loop stops the wheels and names the fault, and
     // the console or the patrol ends there, with a failure status.
-    {"EncoderSilentConsole", "encoder_dev falls silent mid-move", "benchtest", world("open", "encoder_silent=3"), "",
-     "s\n20\n300\n", {"drive fault: encoder_dev stopped answering, motors stopped", drive_stopped}, 1},
-    {"WheelsBlockedConsole", "both wheels blocked mid-move", "benchtest", world("open", "wheel_blocked=both,3"), "",
-     "s\n20\n300\n", {"drive fault: both wheels stalled, motors stopped", drive_stopped}, 1},
-    {"CounterDeadConsole", "left counter dead mid-move", "benchtest", world("open", "encoder_dead=left,3"), "",
-     "s\n20\n300\n", {"drive fault: left wheel stalled, motors stopped", drive_stopped}, 1},
-    {"MotorReversedConsole", "right motor leads swapped", "benchtest", world("open", "motor_reversed=right"), "",
-     "s\n20\n300\n", {"drive fault: right wheel turning against its command, motors stopped", drive_stopped}, 1},
-    {"WheelBlockedRoute", "right wheel blocked mid-move", "tavion_patrol", world("patrol_a", "wheel_blocked=right,1"), "",
-     "", {"sequence_num=1     style=0      value=348   ", "drive fault: right wheel stalled, motors stopped",
-          "patrol stopped at step 1: the drive stopped on a fault"}, 1},
+    console_drive_fault("EncoderSilentConsole", "encoder_dev falls silent mid-move", "encoder_silent=3",
+                        "drive fault: encoder_dev stopped answering, motors stopped"),
+    console_drive_fault("WheelsBlockedConsole", "both wheels blocked mid-move", "wheel_blocked=both,3",
+                        "drive fault: both wheels stalled, motors stopped"),
+    console_drive_fault("CounterDeadConsole", "left counter dead mid-move", "encoder_dead=left,3",
+                        "drive fault: left wheel stalled, motors stopped"),
+    console_drive_fault("MotorReversedConsole", "right motor leads swapped", "motor_reversed=right",
+                        "drive fault: right wheel turning against its command, motors stopped"),
+    {.name = "WheelBlockedRoute", .fault = "right wheel blocked mid-move", .program = "tavion_patrol",
+     .world = sim_world("patrol_a", "wheel_blocked=right,1"),
+     .lines = {"sequence_num=1     style=0      value=348   ", "drive fault: right wheel stalled, motors stopped",
+               "patrol stopped at step 1: the drive stopped on a fault"},
+     .status = 1},
 
     // The host: the stand-in scp refuses every copy while this is set.
-    {"HostDownComm", "scp fails (host down)", "benchtest comm", world("open"), "TAVI_SIM_SCP_FAIL=1 ", "42\n",
-     {"input number 0-9:  " + host_down, "lost connection", host_down, "lost connection", "input number 0-9:  ",
-      "end of input: motors stopped, program ends"}, 0},
+    {.name = "HostDownComm", .fault = "scp fails (host down)", .program = "benchtest comm", .world = sim_world("open"),
+     .setup = "TAVI_SIM_SCP_FAIL=1 ", .input = "42\n",
+     .lines = {"input number 0-9:  " + host_down, "lost connection", host_down, "lost connection", "input number 0-9:  ",
+               "end of input: motors stopped, program ends"},
+     .status = 0},
 
     // A capture that never ends, and Ctrl-C for the whole job. The program is
     // started with SIGINT and SIGQUIT ignored, as a script's background job
     // is; system() passed that on to the capture (SigIgn 0x180000006), which
     // outlived the program and kept the camera.
-    {"CaptureHangsNumber", "capture never ends, SIGINT to the job", "benchtest number (started with SIGINT ignored)",
-     world("open"), std::string(hung_capture) + "trap '' INT QUIT && ", "50\n",
-     {"数字認識ボードまでの距離[cm] = uvccapture: hangs", "uvccapture: ended by SIGINT"},
-     128 + SIGINT, {SIGINT, "uvccapture: hangs", 1, true}},
+    {.name = "CaptureHangsNumber", .fault = "capture never ends, SIGINT to the job",
+     .program = "benchtest number (started with SIGINT ignored)", .world = sim_world("open"),
+     .setup = std::string(hung_capture) + "trap '' INT QUIT && ", .input = "50\n",
+     .stop = {.sig = SIGINT, .after = "uvccapture: hangs", .count = 1, .to_job = true},
+     .lines = {"数字認識ボードまでの距離[cm] = uvccapture: hangs", "uvccapture: ended by SIGINT"},
+     .status = 128 + SIGINT},
 };
 // clang-format on
 
@@ -127,16 +161,16 @@ TEST_P(HardwareFault, ProgramSaysWhatWentWrongAndLeavesTheWheelsStopped) {
     if (r.long_legs && under_tsan) {
         GTEST_SKIP() << long_legs_skip;
     }
-    emu_child child = start(r.world, r.setup + exec_of(r.program), r.input);
-    const pid_t job = child.pid;
-    stop_when_printed(&child, r.stop, r.timeout_ms);
+    start(r.world, r.setup + exec_of(r.program), r.input);
+    const pid_t job = sim.child.pid;
+    stop_when_printed(r.stop, r.timeout_ms);
     outcome o;
-    ASSERT_NO_FATAL_FAILURE(finish(&child, r.timeout_ms, &o));
+    ASSERT_NO_FATAL_FAILURE(finish(r.timeout_ms, &o));
     if (r.stop.to_job) {
         expect_job_gone(job);
     }
 
-    EXPECT_EQ(o.status, r.status) << o.output;
+    EXPECT_EQ(o.exit_code, r.status) << o.output;
     std::vector<std::string> seen;
     ASSERT_NO_FATAL_FAILURE(expect_lines(o, r.lines, &seen));
     expect_wheels(o, motors::stopped);

@@ -13,11 +13,11 @@ struct device_row {
     const char* node;     // taken away before the program starts
     const char* program;  // as the operator starts it
     std::vector<std::string> world;
-    std::string input;               // standard input, then end of file
+    std::string input{};             // standard input, then end of file
+    stop_with stop{};                // for a program that would go on for ever
     std::vector<std::string> lines;  // whole terminal lines, in this order
     int status;
     motors wheels;
-    stop_with stop{};        // for a program that would go on for ever
     bool long_legs = false;  // drives the demonstration's 80 cm/s legs first
 };
 
@@ -31,41 +31,47 @@ const char* const not_started = "patrol not started: a device did not open";
 // wheels to full command, so nothing that closes it starts.
 // clang-format off
 const device_row rows[] = {
-    {"NoEncoderConsole", "encoder_dev", "benchtest", world("open"), "s\n20\n30\n",
-     {"fd_encoder=-1", "encoder_dev can't open !!!", "run_ctrl not started: encoder_dev did not open"},
-     1, motors::stopped},
-    {"NoEncoderDirection", "encoder_dev", "benchtest direction", world("wall_bay"), "50\n",
-     {"fd_encoder=-1", "encoder_dev can't open !!!", "direction not started: encoder_dev did not open"},
-     1, motors::stopped},
-    {"NoEncoderDemo", "encoder_dev", "tavi_demo", world("demo"), "",
-     {"fd_encoder=-1", "encoder_dev can't open !!!", not_started}, 1, motors::stopped},
-    {"NoEncoderRoute", "encoder_dev", "tavion_patrol", world("patrol_a"), "",
-     {"fd_encoder=-1", "encoder_dev can't open !!!", not_started}, 1, motors::stopped},
-    {"NoMotorConsole", "motor_dev", "benchtest", world("open"), "s\n20\n30\n",
-     {"fd_motor=-1", "motor_dev can't open !!!",
-      "speed_l=  0.0   speed_r=  0.0     dis_left=   0.0    dis_right=   0.0"},
-     128 + SIGINT, motors::never_commanded, {SIGINT, "speed_l=", 3}},
-    {"NoMotorDemo", "motor_dev", "tavi_demo", world("demo"), "",
-     {"fd_motor=-1", "motor_dev can't open !!!", not_started}, 1, motors::never_commanded},
-    {"NoMotorRoute", "motor_dev", "tavion_patrol", world("patrol_a"), "",
-     {"fd_motor=-1", "motor_dev can't open !!!", not_started}, 1, motors::never_commanded},
-    {"NoMotorDrivehalt", "motor_dev", "./drivehalt", world("open"), "",
-     {"Program stopped"}, 0, motors::never_commanded},
-    {"NoIoBench", "io_dev", "benchtest io", world("open"), "",
-     {"fd_io=-1", "io device can't open !!!", "I/O[1] = ?", "I/O[12] = ?"},
-     128 + SIGTERM, motors::stopped, {SIGTERM, "I/O[12] = ", 2}},
-    {"NoIoDemo", "io_dev", "tavi_demo", world("demo"), "",
-     {"sequence_num=4     style=0      value=0   ", "Direction Correction Start !!1",
-      "左数字={board_ahead_digits}、右数字=-1"},
-     0, motors::stopped, {}, true},
-    {"NoSerialUss", "ttyS0", "benchtest uss", world("wall_bay"), "",
-     {"fd_uss=-1", "uss_dev can't open !!!", "Test_USS thread created!  "}, 255, motors::stopped},
-    {"NoSerialDirection", "ttyS0", "benchtest direction", world("wall_bay"), "50\n",
-     {"fd_uss=-1", "uss_dev can't open !!!",
-      "正体補正する距離[cm] = Direction Correction Start !!1", "距離補正スタート"},
-     255, motors::stopped},
-    {"NoSerialDemo", "ttyS0", "tavi_demo", world("demo"), "",
-     {"fd_uss=-1", "uss_dev can't open !!!", not_started}, 1, motors::stopped},
+    {.name = "NoEncoderConsole", .node = "encoder_dev", .program = "benchtest", .world = sim_world("open"),
+     .input = "s\n20\n30\n",
+     .lines = {"fd_encoder=-1", "encoder_dev can't open !!!", "run_ctrl not started: encoder_dev did not open"},
+     .status = 1, .wheels = motors::stopped},
+    {.name = "NoEncoderDirection", .node = "encoder_dev", .program = "benchtest direction",
+     .world = sim_world("wall_bay"), .input = "50\n",
+     .lines = {"fd_encoder=-1", "encoder_dev can't open !!!", "direction not started: encoder_dev did not open"},
+     .status = 1, .wheels = motors::stopped},
+    {.name = "NoEncoderDemo", .node = "encoder_dev", .program = "tavi_demo", .world = sim_world("demo"),
+     .lines = {"fd_encoder=-1", "encoder_dev can't open !!!", not_started}, .status = 1, .wheels = motors::stopped},
+    {.name = "NoEncoderRoute", .node = "encoder_dev", .program = "tavion_patrol", .world = sim_world("patrol_a"),
+     .lines = {"fd_encoder=-1", "encoder_dev can't open !!!", not_started}, .status = 1, .wheels = motors::stopped},
+    {.name = "NoMotorConsole", .node = "motor_dev", .program = "benchtest", .world = sim_world("open"),
+     .input = "s\n20\n30\n", .stop = {.sig = SIGINT, .after = "speed_l=", .count = 3},
+     .lines = {"fd_motor=-1", "motor_dev can't open !!!",
+               "speed_l=  0.0   speed_r=  0.0     dis_left=   0.0    dis_right=   0.0"},
+     .status = 128 + SIGINT, .wheels = motors::never_commanded},
+    {.name = "NoMotorDemo", .node = "motor_dev", .program = "tavi_demo", .world = sim_world("demo"),
+     .lines = {"fd_motor=-1", "motor_dev can't open !!!", not_started}, .status = 1, .wheels = motors::never_commanded},
+    {.name = "NoMotorRoute", .node = "motor_dev", .program = "tavion_patrol", .world = sim_world("patrol_a"),
+     .lines = {"fd_motor=-1", "motor_dev can't open !!!", not_started}, .status = 1, .wheels = motors::never_commanded},
+    {.name = "NoMotorDrivehalt", .node = "motor_dev", .program = "./drivehalt", .world = sim_world("open"),
+     .lines = {"Program stopped"}, .status = 0, .wheels = motors::never_commanded},
+    {.name = "NoIoBench", .node = "io_dev", .program = "benchtest io", .world = sim_world("open"),
+     .stop = {.sig = SIGTERM, .after = "I/O[12] = ", .count = 2},
+     .lines = {"fd_io=-1", "io device can't open !!!", "I/O[1] = ?", "I/O[12] = ?"},
+     .status = 128 + SIGTERM, .wheels = motors::stopped},
+    {.name = "NoIoDemo", .node = "io_dev", .program = "tavi_demo", .world = sim_world("demo"),
+     .lines = {"sequence_num=4     style=0      value=0   ", "Direction Correction Start !!1",
+               "左数字={board_ahead_digits}、右数字=-1"},
+     .status = 0, .wheels = motors::stopped, .long_legs = true},
+    {.name = "NoSerialUss", .node = "ttyS0", .program = "benchtest uss", .world = sim_world("wall_bay"),
+     .lines = {"fd_uss=-1", "uss_dev can't open !!!", "Test_USS thread created!  "},
+     .status = 255, .wheels = motors::stopped},
+    {.name = "NoSerialDirection", .node = "ttyS0", .program = "benchtest direction", .world = sim_world("wall_bay"),
+     .input = "50\n",
+     .lines = {"fd_uss=-1", "uss_dev can't open !!!", "正体補正する距離[cm] = Direction Correction Start !!1",
+               "距離補正スタート"},
+     .status = 255, .wheels = motors::stopped},
+    {.name = "NoSerialDemo", .node = "ttyS0", .program = "tavi_demo", .world = sim_world("demo"),
+     .lines = {"fd_uss=-1", "uss_dev can't open !!!", not_started}, .status = 1, .wheels = motors::stopped},
 };
 // clang-format on
 
@@ -78,13 +84,12 @@ TEST_P(MissingDevice, ProgramSaysSoAndLeavesTheWheelsStopped) {
     }
     const int timeout_ms = r.long_legs ? 60000 : 30000;
     const std::string node = r.node;
-    emu_child child =
-        start(r.world, "rm \"$TAVI_DEVICE_DIR/" + node + "\" && " + exec_of(r.program), r.input);
-    stop_when_printed(&child, r.stop, timeout_ms);
+    start(r.world, "rm \"$TAVI_DEVICE_DIR/" + node + "\" && " + exec_of(r.program), r.input);
+    stop_when_printed(r.stop, timeout_ms);
     outcome o;
-    ASSERT_NO_FATAL_FAILURE(finish(&child, timeout_ms, &o));
+    ASSERT_NO_FATAL_FAILURE(finish(timeout_ms, &o));
 
-    EXPECT_EQ(o.status, r.status) << o.output;
+    EXPECT_EQ(o.exit_code, r.status) << o.output;
     std::vector<std::string> seen;
     ASSERT_NO_FATAL_FAILURE(expect_lines(o, r.lines, &seen));
     expect_wheels(o, r.wheels);

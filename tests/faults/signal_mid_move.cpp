@@ -21,15 +21,15 @@ struct signal_row {
     const char* name;
     const char* fault;    // as the table says it
     const char* program;  // as the table shows it
-    std::string command;
     std::vector<std::string> world;
-    std::string input;  // standard input, then end of file
+    std::string command;
+    std::string input{};  // standard input, then end of file
     int sig;
     sent_to to;
-    std::string moving_line;  // sent once this has been printed, and delay_ms more
-    int delay_ms;
+    std::string moving_line{};  // sent once this has been printed, and delay_ms more
+    int delay_ms = 0;
+    std::vector<std::string> lines{};
     std::string last_line_has;  // the whole last line holds this
-    std::vector<std::string> lines;
     int status;
 };
 
@@ -43,82 +43,88 @@ signal_row interrupted(const char* name, const char* fault, int sig, const char*
                        const std::vector<std::string>& world, const std::string& input,
                        const std::string& moving_line, int delay_ms,
                        const std::string& last_line_has) {
-    return {name,          fault, program,           exec_of(program), world,
-            input,         sig,   sent_to::launcher, moving_line,      delay_ms,
-            last_line_has, {},    128 + sig};
+    return {.name = name,
+            .fault = fault,
+            .program = program,
+            .world = world,
+            .command = exec_of(program),
+            .input = input,
+            .sig = sig,
+            .to = sent_to::launcher,
+            .moving_line = moving_line,
+            .delay_ms = delay_ms,
+            .last_line_has = last_line_has,
+            .status = 128 + sig};
 }
 
 // The console's straight run; no core files are left behind.
 signal_row own(const char* name, const char* fault, int sig) {
-    return {name,
-            fault,
-            "benchtest",
-            "ulimit -c 0; exec benchtest",
-            world("open"),
-            straight_300,
-            sig,
-            sent_to::program,
-            "dis_left=  10.",
-            0,
-            "speed_l=",
-            {},
-            128 + sig};
+    return {.name = name,
+            .fault = fault,
+            .program = "benchtest",
+            .world = sim_world("open"),
+            .command = "ulimit -c 0; exec benchtest",
+            .input = straight_300,
+            .sig = sig,
+            .to = sent_to::program,
+            .moving_line = "dis_left=  10.",
+            .last_line_has = "speed_l=",
+            .status = 128 + sig};
 }
 
 const signal_row rows[] = {
-    interrupted("SigintConsole", "SIGINT mid-move", SIGINT, "benchtest", world("open"),
+    interrupted("SigintConsole", "SIGINT mid-move", SIGINT, "benchtest", sim_world("open"),
                 straight_300, "dis_left=  10.", 0, "speed_l="),
-    interrupted("SigtermConsole", "SIGTERM mid-move", SIGTERM, "benchtest", world("open"),
+    interrupted("SigtermConsole", "SIGTERM mid-move", SIGTERM, "benchtest", sim_world("open"),
                 straight_300, "dis_left=  10.", 0, "speed_l="),
-    interrupted("SigintPwm", "SIGINT mid-move", SIGINT, "benchtest pwm", world("open"), "40\n40\n",
-                "   20 left_duty=", 0, " left_duty=   40  right_duty=   40"),
-    interrupted("SigtermPwm", "SIGTERM mid-move", SIGTERM, "benchtest pwm", world("open"),
+    interrupted("SigintPwm", "SIGINT mid-move", SIGINT, "benchtest pwm", sim_world("open"),
                 "40\n40\n", "   20 left_duty=", 0, " left_duty=   40  right_duty=   40"),
-    interrupted("SigintDemo", "SIGINT mid-move", SIGINT, "tavi_demo", world("demo"), "",
+    interrupted("SigtermPwm", "SIGTERM mid-move", SIGTERM, "benchtest pwm", sim_world("open"),
+                "40\n40\n", "   20 left_duty=", 0, " left_duty=   40  right_duty=   40"),
+    interrupted("SigintDemo", "SIGINT mid-move", SIGINT, "tavi_demo", sim_world("demo"), "",
                 "sequence_num=1 ", 1000, "priority ="),
-    interrupted("SigtermDemo", "SIGTERM mid-move", SIGTERM, "tavi_demo", world("demo"), "",
+    interrupted("SigtermDemo", "SIGTERM mid-move", SIGTERM, "tavi_demo", sim_world("demo"), "",
                 "sequence_num=1 ", 1000, "priority ="),
-    interrupted("SigintRoute", "SIGINT mid-move", SIGINT, "tavion_patrol", world("patrol_a"), "",
-                "sequence_num=1 ", 1000, "priority ="),
-    interrupted("SigtermRoute", "SIGTERM mid-move", SIGTERM, "tavion_patrol", world("patrol_a"), "",
-                "sequence_num=1 ", 1000, "priority ="),
+    interrupted("SigintRoute", "SIGINT mid-move", SIGINT, "tavion_patrol", sim_world("patrol_a"),
+                "", "sequence_num=1 ", 1000, "priority ="),
+    interrupted("SigtermRoute", "SIGTERM mid-move", SIGTERM, "tavion_patrol", sim_world("patrol_a"),
+                "", "sequence_num=1 ", 1000, "priority ="),
     own("SigquitConsole", "SIGQUIT (Ctrl-\\) mid-move", SIGQUIT),
     own("SigsegvConsole", "SIGSEGV (a crash) mid-move", SIGSEGV),
     own("SigabrtConsole", "SIGABRT (an abort) mid-move", SIGABRT),
     // The reader of the transcript goes away: the next print meets a closed pipe.
-    {"PipeClosedConsole",
-     "standard output closed mid-move",
-     "benchtest (piped to head)",
-     "exec 3<&0; { benchtest <&3; echo \"benchtest ended with status $?\" >&2; } | head -n 40",
-     world("open"),
-     straight_300,
-     SIGPIPE,
-     sent_to::no_one,
-     "",
-     0,
-     "benchtest ended with status 141",
-     {"benchtest ended with status 141"},
-     0},
+    {.name = "PipeClosedConsole",
+     .fault = "standard output closed mid-move",
+     .program = "benchtest (piped to head)",
+     .world = sim_world("open"),
+     .command =
+         "exec 3<&0; { benchtest <&3; echo \"benchtest ended with status $?\" >&2; } | head -n 40",
+     .input = straight_300,
+     .sig = SIGPIPE,
+     .to = sent_to::no_one,
+     .lines = {"benchtest ended with status 141"},
+     .last_line_has = "benchtest ended with status 141",
+     .status = 0},
 };
 
 class SignalMidMove : public FaultRun, public ::testing::WithParamInterface<signal_row> {};
 
 TEST_P(SignalMidMove, WheelsStopBeforeTheProgramEnds) {
     const signal_row& r = GetParam();
-    emu_child child = start(r.world, r.command, r.input);
+    start(r.world, r.command, r.input);
     if (r.to != sent_to::no_one) {
-        EXPECT_TRUE(emu_child_wait_output(&child, r.moving_line, 30000))
+        EXPECT_TRUE(emu_child_wait_output(&sim.child, r.moving_line, 30000))
             << "never printed " << r.moving_line << "\n"
-            << child.output;
+            << sim.child.output;
         usleep(static_cast<useconds_t>(r.delay_ms) * 1000);
-        const pid_t target = r.to == sent_to::program ? program_of(child.pid) : child.pid;
+        const pid_t target = r.to == sent_to::program ? program_of(sim.child.pid) : sim.child.pid;
         ASSERT_GT(target, 0) << "no program under the launcher";
         kill(target, r.sig);
     }
     outcome o;
-    ASSERT_NO_FATAL_FAILURE(finish(&child, 30000, &o));
+    ASSERT_NO_FATAL_FAILURE(finish(30000, &o));
 
-    EXPECT_EQ(o.status, r.status) << o.output;
+    EXPECT_EQ(o.exit_code, r.status) << o.output;
     std::vector<std::string> seen;
     ASSERT_NO_FATAL_FAILURE(expect_lines(o, r.lines, &seen));
     expect_cut_mid_move(o, r.last_line_has);
@@ -142,8 +148,10 @@ void PrintTo(const suspend_row& r, std::ostream* os) {
 }
 
 const suspend_row suspend_rows[] = {
-    {"SigtstpConsole", "SIGTSTP (Ctrl-Z) mid-move, then SIGCONT", SIGTSTP},
-    {"SigttinConsole", "SIGTTIN (background read) mid-move, then SIGCONT", SIGTTIN},
+    {.name = "SigtstpConsole", .fault = "SIGTSTP (Ctrl-Z) mid-move, then SIGCONT", .sig = SIGTSTP},
+    {.name = "SigttinConsole",
+     .fault = "SIGTTIN (background read) mid-move, then SIGCONT",
+     .sig = SIGTTIN},
 };
 
 class SuspendedMidMove : public FaultRun, public ::testing::WithParamInterface<suspend_row> {};
@@ -152,9 +160,9 @@ class SuspendedMidMove : public FaultRun, public ::testing::WithParamInterface<s
 TEST_P(SuspendedMidMove, WheelsHeldStoppedUntilItCarriesOn) {
     const suspend_row& r = GetParam();
     const int suspend_ms = 1500;
-    emu_child child =
-        start(world("open"), "ulimit -c 0; exec perl -e 'setpgrp(0, 0); exec @ARGV' benchtest",
-              straight_300);
+    start(sim_world("open"), "ulimit -c 0; exec perl -e 'setpgrp(0, 0); exec @ARGV' benchtest",
+          straight_300);
+    emu_child& child = sim.child;
     EXPECT_TRUE(emu_child_wait_output(&child, "dis_left=  10.", 30000)) << child.output;
     const pid_t program = program_of(child.pid);
     ASSERT_GT(program, 0) << "no program under the launcher";
@@ -171,13 +179,13 @@ TEST_P(SuspendedMidMove, WheelsHeldStoppedUntilItCarriesOn) {
     usleep(300000);
     kill(program, SIGTERM);
     outcome o;
-    ASSERT_NO_FATAL_FAILURE(finish(&child, 30000, &o));
+    ASSERT_NO_FATAL_FAILURE(finish(30000, &o));
 
-    EXPECT_EQ(o.status, 128 + SIGTERM) << o.output;
+    EXPECT_EQ(o.exit_code, 128 + SIGTERM) << o.output;
     expect_cut_mid_move(o, "speed_l=");
-    const frame_gap gap = longest_gap(run_dir);
+    const frame_gap gap = longest_gap(o.frames);
     EXPECT_GE(gap.seconds * 1000, suspend_ms * 0.8) << "frames went on while suspended";
-    EXPECT_TRUE(is_stop_frame(gap.before)) << "suspended with " << gap.before << " held";
+    EXPECT_TRUE(sim_is_stop_frame(gap.before)) << "suspended with " << gap.before << " held";
     EXPECT_TRUE(gap.driven_after) << "the move did not carry on after SIGCONT";
     expect_wheels(o, motors::stopped);
     record(r.fault, "benchtest", {}, o, motors::stopped);

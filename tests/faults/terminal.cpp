@@ -12,10 +12,10 @@ struct terminal_row {
     const char* fault;    // as the table says it
     const char* program;  // as the table shows it
     std::string command;
-    std::string input;               // standard input, then end of file
+    std::string input{};             // standard input, then end of file
     std::vector<std::string> lines;  // whole terminal lines, in this order
     int status;
-    double travelled_cm;  // where the robot ended, +-1.5 cm
+    double travelled_cm = 0;  // where the robot ended, +-1.5 cm
 };
 
 void PrintTo(const terminal_row& r, std::ostream* os) {
@@ -26,16 +26,25 @@ const char* const input_ended = "end of input: motors stopped, program ends";
 
 terminal_row at_eof(const char* name, const char* program, const std::string& input,
                     const std::string& prompt_line, double travelled_cm = 0) {
-    return {name,  "input ends at a prompt",   program, exec_of(program),
-            input, {prompt_line, input_ended}, 0,       travelled_cm};
+    return {.name = name,
+            .fault = "input ends at a prompt",
+            .program = program,
+            .command = exec_of(program),
+            .input = input,
+            .lines = {prompt_line, input_ended},
+            .status = 0,
+            .travelled_cm = travelled_cm};
 }
 
 terminal_row not_a_number(const char* name, const char* fault, const char* program,
                           const std::string& input, const std::string& prompt_line) {
-    return {name,    fault,
-            program, exec_of(program),
-            input,   {prompt_line, "not a number: motors stopped, program ends"},
-            1,       0};
+    return {.name = name,
+            .fault = fault,
+            .program = program,
+            .command = exec_of(program),
+            .input = input,
+            .lines = {prompt_line, "not a number: motors stopped, program ends"},
+            .status = 1};
 }
 
 const terminal_row rows[] = {
@@ -62,24 +71,23 @@ const terminal_row rows[] = {
     at_eof("EofNumber", "benchtest number", "", "数字認識ボードまでの距離[cm] = "),
     at_eof("EofComm", "benchtest comm", "", "input number 0-9:  "),
     // Not merely at its end: no standard input at all.
-    {"ClosedStdinConsole",
-     "input ends at a prompt",
-     "benchtest (stdin closed)",
-     "exec benchtest <&-",
-     "",
-     {"run mode (s or r) = ", input_ended},
-     0,
-     0},
+    {.name = "ClosedStdinConsole",
+     .fault = "input ends at a prompt",
+     .program = "benchtest (stdin closed)",
+     .command = "exec benchtest <&-",
+     .lines = {"run mode (s or r) = ", input_ended},
+     .status = 0},
     // The operator holds the terminal with Ctrl-S during a 40 cm run.
-    {"HeldOutputConsole",
-     "output held with Ctrl-S mid-move",
-     "benchtest",
-     "exec python3 " + shell_quoted(std::string(TAVI_ROOT) + "/tests/faults/held_terminal.py") +
-         " speed_l= 4 's\\n20\\n40\\n' benchtest",
-     "",
-     {"run mode (s or r) = speed value [cm/s]= distance [cm]= straight mode selected", input_ended},
-     0,
-     40},
+    {.name = "HeldOutputConsole",
+     .fault = "output held with Ctrl-S mid-move",
+     .program = "benchtest",
+     .command = "exec python3 " +
+                shell_quoted(std::string(TAVI_ROOT) + "/tests/faults/held_terminal.py") +
+                " speed_l= 4 's\\n20\\n40\\n' benchtest",
+     .lines = {"run mode (s or r) = speed value [cm/s]= distance [cm]= straight mode selected",
+               input_ended},
+     .status = 0,
+     .travelled_cm = 40},
     not_a_number("NanVelCtrl", "nan at a float prompt", "benchtest vel_ctrl", "nan\n",
                  "left speed value [cm/s]= "),
     not_a_number("HugeFloatVelCtrl", "1e39 at a float prompt", "benchtest vel_ctrl", "20\n1e39\n",
@@ -100,17 +108,17 @@ TEST_P(Terminal, ProgramEndsByItselfWithTheWheelsStopped) {
     if (lacks_python(r.command)) {
         GTEST_SKIP() << "no python3 here (the i386 root has none) to hold a pseudo-terminal";
     }
-    emu_child child = start(world("open"), r.command, r.input);
+    start(sim_world("open"), r.command, r.input);
     outcome o;
-    ASSERT_NO_FATAL_FAILURE(finish(&child, 30000, &o));
+    ASSERT_NO_FATAL_FAILURE(finish(30000, &o));
 
-    EXPECT_EQ(o.status, r.status) << o.output;
+    EXPECT_EQ(o.exit_code, r.status) << o.output;
     std::vector<std::string> seen;
     ASSERT_NO_FATAL_FAILURE(expect_lines(o, r.lines, &seen));
     EXPECT_NEAR(std::atof(o.summary.at("distance_travelled").c_str()), r.travelled_cm, 1.5);
     if (r.travelled_cm == 0) {
-        for (const std::string& f : o.frames) {
-            ASSERT_TRUE(is_stop_frame(f)) << "a typed answer reached the wheels: " << f;
+        for (const motor_frame& f : o.frames) {
+            ASSERT_TRUE(sim_is_stop_frame(f.hex)) << "a typed answer reached the wheels: " << f.hex;
         }
     }
     expect_wheels(o, motors::stopped);

@@ -1,22 +1,14 @@
 #include "tests/sim/sim_process.h"
 
 #include <signal.h>
-#include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-std::string sim_temp_dir() {
-    char tmpl[] = "/tmp/tavi-simtest-XXXXXX";
-    char* d = mkdtemp(tmpl);
-    return d ? d : "";
-}
-
 sim_process sim_start(const std::vector<std::string>& extra) {
     sim_process p;
-    p.dir = sim_temp_dir();
+    p.dir = sim_run_folder();
     std::vector<std::string> argv = {emu_bin_path("tavi-sim"), "--dir", p.dir};
     argv.insert(argv.end(), extra.begin(), extra.end());
     p.child = emu_spawn_program(argv);
@@ -26,28 +18,12 @@ sim_process sim_start(const std::vector<std::string>& extra) {
     return p;
 }
 
-std::map<std::string, std::string> sim_read_summary(const std::string& path) {
-    std::map<std::string, std::string> out;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            out[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return out;
-}
-
 std::map<std::string, std::string> sim_stop(sim_process* p, std::string* log) {
     kill(p->child.pid, SIGTERM);
     emu_child_result r = emu_child_finish(&p->child, 15000);
     EXPECT_FALSE(r.timed_out);
     EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
-    auto s = sim_read_summary(p->dir + "/summary.txt");
     if (log != nullptr)
         *log = emu_read_file(p->dir + "/log.csv");
-    std::string cmd = "rm -rf '" + p->dir + "'";
-    if (system(cmd.c_str()) != 0)
-        ADD_FAILURE() << "could not remove " << p->dir;
-    return s;
+    return sim_read_summary(p->dir + "/summary.txt");
 }

@@ -1,6 +1,5 @@
 #include "tests/support/emulated_devices.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -117,38 +117,61 @@ bool collect(emu_child* child, int wait_ms) {
 
 }  // namespace
 
-emu_device_dir::emu_device_dir() {
-    const char* old = getenv("TAVI_DEVICE_DIR");
-    if (old != nullptr) {
-        had_previous = true;
-        previous = old;
-    }
-    char tmpl[] = "/tmp/tavi-dev-XXXXXX";
+emu_temp_dir::emu_temp_dir() {
+    char tmpl[] = "/tmp/tavi-test-XXXXXX";
     if (mkdtemp(tmpl) != nullptr) {
         path = tmpl;
-        setenv("TAVI_DEVICE_DIR", path.c_str(), 1);
     } else {
         ADD_FAILURE() << "mkdtemp: " << strerror(errno);
     }
 }
 
-emu_device_dir::~emu_device_dir() {
+emu_temp_dir::~emu_temp_dir() {
     if (!path.empty()) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
-                    unlink((path + "/" + e->d_name).c_str());
-                }
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
-    if (had_previous) {
-        setenv("TAVI_DEVICE_DIR", previous.c_str(), 1);
+}
+
+emu_scoped_env::emu_scoped_env(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    old_ = had_ ? old : "";
+    if (value != nullptr) {
+        setenv(name, value, 1);
     } else {
-        unsetenv("TAVI_DEVICE_DIR");
+        unsetenv(name);
     }
+}
+
+emu_scoped_env::~emu_scoped_env() {
+    if (had_) {
+        setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
+namespace {
+
+std::string path_with_first(const std::string& folder) {
+    const char* path = getenv("PATH");
+    return folder + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
+}  // namespace
+
+emu_path_first::emu_path_first(const std::string& folder)
+    : emu_scoped_env("PATH", path_with_first(folder).c_str()) {}
+
+emu_scoped_cwd::emu_scoped_cwd(const std::string& folder)
+    : previous(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(folder);
+}
+
+emu_scoped_cwd::~emu_scoped_cwd() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous, ignored);
 }
 
 std::string emu_device_dir::node(const char* name) const {

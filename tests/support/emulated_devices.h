@@ -13,22 +13,57 @@
 #include <string>
 #include <vector>
 
-// A fresh temporary directory, exported as TAVI_DEVICE_DIR while the object
-// lives. The destructor removes every entry it holds and the directory, and
-// restores the variable as it was. Create it before any thread reads the
-// environment (at the start of a test or fixture).
-struct emu_device_dir {
-    emu_device_dir();
-    ~emu_device_dir();
-    emu_device_dir(const emu_device_dir&) = delete;
-    emu_device_dir& operator=(const emu_device_dir&) = delete;
+// What a test changes of its process for a while: each object undoes its
+// change when it goes. Create them before any thread reads the environment
+// (at the start of a test or fixture).
 
+// A fresh temporary folder, removed with all it holds.
+struct emu_temp_dir {
+    emu_temp_dir();
+    ~emu_temp_dir();
+    emu_temp_dir(const emu_temp_dir&) = delete;
+    emu_temp_dir& operator=(const emu_temp_dir&) = delete;
+
+    std::string path;
+};
+
+// An environment variable set to value (cleared when value is null), then
+// restored as it was.
+struct emu_scoped_env {
+    emu_scoped_env(const char* name, const char* value);
+    ~emu_scoped_env();
+    emu_scoped_env(const emu_scoped_env&) = delete;
+    emu_scoped_env& operator=(const emu_scoped_env&) = delete;
+
+  private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// A folder first on PATH, as the stand-in commands of a test need.
+struct emu_path_first : emu_scoped_env {
+    explicit emu_path_first(const std::string& folder);
+};
+
+// The process works in a folder.
+struct emu_scoped_cwd {
+    explicit emu_scoped_cwd(const std::string& folder);
+    ~emu_scoped_cwd();
+    emu_scoped_cwd(const emu_scoped_cwd&) = delete;
+    emu_scoped_cwd& operator=(const emu_scoped_cwd&) = delete;
+
+    std::string previous;
+};
+
+// A fresh temporary folder exported as TAVI_DEVICE_DIR.
+struct emu_device_dir {
     // "<dir>/<name>"
     std::string node(const char* name) const;
 
-    std::string path;
-    bool had_previous = false;
-    std::string previous;
+    emu_temp_dir dir;
+    const std::string path = dir.path;
+    emu_scoped_env exported{"TAVI_DEVICE_DIR", path.c_str()};
 };
 
 // Makes a FIFO "<TAVI_DEVICE_DIR>/<name>" and opens the test's own end of it

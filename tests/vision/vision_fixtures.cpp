@@ -62,27 +62,10 @@ cv::Mat white_frame() {
 }
 
 vision_workdir::vision_workdir(bool without_img) {
-    char tmpl[] = "/tmp/tavi-vision-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path = tmpl;
     if (!without_img) {
         std::filesystem::create_directory(path + "/img");
     }
     std::filesystem::create_directory(path + "/bin");
-    previous_cwd = std::filesystem::current_path().string();
-    const char* env_path = std::getenv("PATH");
-    previous_path_env = env_path != nullptr ? env_path : "/usr/bin:/bin";
-    setenv("PATH", (path + "/bin:" + previous_path_env).c_str(), 1);
-    std::filesystem::current_path(path);
-}
-
-vision_workdir::~vision_workdir() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_cwd, ignored);
-    setenv("PATH", previous_path_env.c_str(), 1);
-    std::filesystem::remove_all(path, ignored);
 }
 
 void vision_workdir::fake_capture(const std::string& source, int status) const {

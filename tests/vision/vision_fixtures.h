@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "tests/support/emulated_devices.h"
+
 // Draws the strokes named in segments in black on a colour (or grey) image,
 // filling box. Letters as on a seven-segment display: a top, b upper-right,
 // c lower-right, d bottom, e lower-left, f upper-left, g middle. stroke is the
@@ -24,9 +26,6 @@ cv::Mat white_frame();
 // The destructor restores the working directory and PATH and removes it all.
 struct vision_workdir {
     explicit vision_workdir(bool without_img = false);
-    ~vision_workdir();
-    vision_workdir(const vision_workdir&) = delete;
-    vision_workdir& operator=(const vision_workdir&) = delete;
 
     // Installs bin/uvccapture: it records its arguments in capture_args.txt,
     // copies source (when not empty) to the path given with -o and exits with
@@ -38,7 +37,8 @@ struct vision_workdir {
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    std::string path;
-    std::string previous_cwd;
-    std::string previous_path_env;
+    emu_temp_dir dir;
+    const std::string path = dir.path;
+    emu_path_first stand_ins{path + "/bin"};
+    emu_scoped_cwd inside{path};
 };

@@ -15,6 +15,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "sim/camera/camera.h"
+#include "tests/support/emulated_devices.h"
 #include "vision/number_detect.h"
 
 namespace {
@@ -158,18 +159,9 @@ TEST(CameraOptions, NoiseIsFixedBySeedAndLightFallsOffAcrossTheFrame) {
 
 // A private working directory with img/, as the reading expects.
 struct reading_dir {
-    reading_dir() {
-        char tmpl[] = "/tmp/tavi-simcam-XXXXXX";
-        path = mkdtemp(tmpl);
-        std::filesystem::create_directory(path + "/img");
-        previous = std::filesystem::current_path().string();
-        std::filesystem::current_path(path);
-    }
-    ~reading_dir() {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(path);
-    }
-    std::string path, previous;
+    reading_dir() { std::filesystem::create_directory(dir.path + "/img"); }
+    emu_temp_dir dir;
+    emu_scoped_cwd inside{dir.path};
 };
 
 // The frame goes through a JPEG file, as a capture does, then through the

@@ -29,39 +29,13 @@ void write_file(const fs::path& p, const std::string& text) {
     out << text;
 }
 
-// A temporary directory removed with everything in it.
+// A temporary directory removed with everything in it, as a path.
 struct temp_dir {
-    temp_dir() {
-        char tmpl[] = "/tmp/tavi-standin-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~temp_dir() { fs::remove_all(path); }
-    fs::path path;
+    emu_temp_dir made;
+    fs::path path{made.path};
 };
 
-// Sets or clears an environment variable for the test's lifetime.
-struct scoped_env {
-    scoped_env(const char* name, const char* value) : name_(name) {
-        const char* old = getenv(name);
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~scoped_env() {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-    std::string name_, old_;
-    bool had_ = false;
-};
+using scoped_env = emu_scoped_env;
 
 // Runs a stand-in in workdir; output holds what it wrote on standard error.
 emu_child emu_spawn_stderr(const std::string& program, const std::vector<std::string>& args,
