@@ -121,26 +121,25 @@ TEST_F(BenchSim, StraightRunOnOneCoreEndsWhereItShould) {
         GTEST_SKIP() << "under the user-mode emulator a core's timing is the translator's, not a "
                         "board's";
     }
-    std::vector<std::string> a = argv({"--world", world("open.world")}, {});
-    a.pop_back();  // benchtest, started held on its core instead
-    a.insert(a.begin(), {"/usr/bin/taskset", "-c", cpus[0]});
-    a.insert(a.end(), {"taskset", "-c", cpus[1], "benchtest"});
-    emu_child child = emu_spawn_program(a, "s\n10\n300\n");
-    emu_child_result r = emu_child_finish(&child, SIM_LIMIT_MS);
+    // The simulator inherits this process's core; the program is moved to the other.
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    CPU_SET(std::stoi(cpus[0]), &first);
+    ASSERT_EQ(sched_setaffinity(0, sizeof first, &first), 0);
+    sim.start(sim_world("open"), {"taskset", "-c", cpus[1], "benchtest"}, "s\n10\n300\n");
+    ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+    const sim_result r = sim.finish(SIM_LIMIT_MS);
     ASSERT_FALSE(r.timed_out) << r.output;
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.output;
+    EXPECT_EQ(r.exit_code, 0) << r.output;
     EXPECT_EQ(r.output.find("drive fault"), std::string::npos) << r.output;
-    const auto m = summary();
-    ASSERT_FALSE(m.empty()) << r.output;
-    expect_motors_stopped(m);
-    EXPECT_NEAR(number(m, "x"), 300.0, 1.5);
-    EXPECT_NEAR(number(m, "y"), 0.0, 1.5);
-    EXPECT_LE(heading_error(number(m, "heading"), 0.0), 2.0) << m.at("heading");
+    sim_expect_stopped(r);
+    EXPECT_NEAR(r.number("x"), 300.0, 1.5);
+    EXPECT_NEAR(r.number("y"), 0.0, 1.5);
+    EXPECT_LE(heading_error(r.number("heading"), 0.0), 2.0) << r.value("heading");
     // A swing drives the wheels against each other: the path grows long.
-    EXPECT_LT(number(m, "distance_travelled"), 302.0);
+    EXPECT_LT(r.number("distance_travelled"), 302.0);
     // The report's count, where it ran (not in the i386 root).
-    const std::string figures = emu_read_file(run_dir + "/figures.txt");
+    const std::string figures = emu_read_file(r.dir + "/figures.txt");
     if (!figures.empty()) {
         EXPECT_NE(figures.find("\nswings=0\n"), std::string::npos) << figures;
     }
