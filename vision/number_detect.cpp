@@ -118,6 +118,26 @@ bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* re
     return true;
 }
 
+// The candidate whose box holds candidate i's box, or -1. The labelling lists
+// hole borders beside outer ones, so a wide counter (the hole of a broad 0)
+// can fit the size window: its crop shows the ring around it and reads as a
+// digit that is not on the board. A box equal to an earlier one is held by it
+// too, so one figure is never read twice.
+int enclosing_candidate(const candidate_rect* table, int count, int i) {
+    const candidate_rect& a = table[i];
+    for (int j = 0; j < count; ++j) {
+        const candidate_rect& b = table[j];
+        if (j == i || a.x1 < b.x1 || a.y1 < b.y1 || a.x2 > b.x2 || a.y2 > b.y2) {
+            continue;
+        }
+        const bool same = a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+        if (!same || j < i) {
+            return j;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
@@ -163,6 +183,12 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
             return -1;
         }
         ++r.examined;
+        const int holder = enclosing_candidate(table, count, i);
+        if (holder >= 0 && digit != -1) {
+            std::printf("candidate %d lies inside candidate %d (a digit's own hole): not kept\n", i,
+                        holder);
+            digit = -1;
+        }
         if (trace != nullptr) {
             trace->crops.push_back(crop_binary);
             trace->results.push_back(digit);
