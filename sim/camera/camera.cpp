@@ -5,7 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "sim/camera/glyph.h"
+#include "glyph/glyph.h"
 
 namespace {
 
@@ -108,26 +108,10 @@ void draw_board(cv::Mat& img, const view& v, const camera_board& b) {
         return;
     }
     fill_face_rect(img, v, b, face, kBoardFace);
-    int count = 0;
-    for (char c : b.digits) {
-        if (c >= '0' && c <= '9')
-            ++count;
-    }
-    if (count == 0)
-        return;
-    const double pitch = kCameraDigitWidth * (1.0 + kGlyphDigitGap);
-    const double total =
-        count * kCameraDigitWidth + (count - 1) * kGlyphDigitGap * kCameraDigitWidth;
-    double left = -total / 2.0;
-    for (char c : b.digits) {
-        if (c < '0' || c > '9')
-            continue;
-        face_rect rects[8];
-        const int n = glyph_rects(c - '0', left, kCameraDigitHeight / 2.0, rects);
-        for (int i = 0; i < n; ++i) {
-            fill_face_rect(img, v, b, rects[i], kInk);
-        }
-        left += pitch;
+    face_rect rects[kGlyphMaxRects];
+    const int n = glyph_board_rects(b.digits.c_str(), rects);
+    for (int i = 0; i < n; ++i) {
+        fill_face_rect(img, v, b, rects[i], kInk);
     }
 }
 

@@ -10,6 +10,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "glyph/glyph.h"
+
 // One number board as the camera sees it. The board hangs with its centre at
 // the camera's height, upright.
 struct camera_board {
@@ -29,13 +31,15 @@ struct camera_options {
 };
 
 // Board height when a world gives none, cm.
-constexpr double kCameraBoardHeight = 24.0;
+constexpr double kCameraBoardHeight = kGlyphBoardHeight;
 // Focal length in pixels for a 320-pixel-wide frame; it scales with the width.
 constexpr double kCameraFocal320 = 280.0;
 // One digit's size on the board, cm: 55 x 98 pixels seen square on from 50 cm
 // in a 320 x 240 frame.
-constexpr double kCameraDigitWidth = 55.0 * 50.0 / kCameraFocal320;
-constexpr double kCameraDigitHeight = 98.0 * 50.0 / kCameraFocal320;
+constexpr double kCameraDigitWidth = kGlyphDigitWidth;
+constexpr double kCameraDigitHeight = kGlyphDigitHeight;
+static_assert(kCameraDigitWidth == 55.0 * 50.0 / kCameraFocal320,
+              "the printed digit is the camera's nominal one");
 
 // Focal length in pixels of a frame `width` pixels wide.
 double camera_focal(int width);
