@@ -30,6 +30,14 @@ struct camera_options {
     uint32_t seed;        // noise seed: equal seeds give equal frames
 };
 
+// The grey levels (B = G = R) of the room around the boards.
+struct camera_room {
+    double wall_grey;
+    double floor_grey;
+};
+// The simulator's room: walls and floor well darker than a board face.
+constexpr camera_room kCameraRoom{150.0, 118.0};
+
 // Board height when a world gives none, cm.
 constexpr double kCameraBoardHeight = kGlyphBoardHeight;
 // Focal length in pixels for a 320-pixel-wide frame; it scales with the width.
@@ -50,4 +58,13 @@ double camera_focal(int width);
 // Boards behind the camera or facing away are not drawn. A width or height
 // below 1 gives an empty Mat.
 cv::Mat camera_render(const std::vector<camera_board>& boards, double cam_x, double cam_y,
-                      double cam_heading_deg, int width, int height, const camera_options& opt);
+                      double cam_heading_deg, int width, int height, const camera_options& opt,
+                      const camera_room& room = kCameraRoom);
+
+// As camera_render with one board whose face is a printed page: page (grey or
+// BGR, any resolution) covers the board's width x height, white paper seen
+// as a board face, black print as ink; the board's digits are not drawn. The
+// page is left out when a corner of the board lies behind the camera.
+cv::Mat camera_render_page(const camera_board& board, const cv::Mat& page, double cam_x,
+                           double cam_y, double cam_heading_deg, int width, int height,
+                           const camera_options& opt, const camera_room& room = kCameraRoom);
