@@ -86,10 +86,10 @@ void draw_sheet(cairo_t* cr, const std::string& digits) {
     text_at(cr, left + kRulerLength + 0.5, ry, 0.35, line);
     text_at(cr, left, ry + 0.8, 0.35,
             "Cut along the grey line and mount the board flat and upright, its centre at the "
-            "camera's height, square to the robot's path,");
+            "camera's height, facing the robot's path");
     text_at(cr, left, ry + 1.3, 0.35,
-            "on a wall or backing darker than the paper (a mid-grey or darker). Light it evenly: "
-            "no glare, no shadow across the digits.");
+            "within 30 degrees of square to the camera, on a flat wall or backing. Light it "
+            "evenly: no glare, no shadow across the digits. Limits: docs/vision.md.");
     std::snprintf(line, sizeof line, "tavi number board \"%s\"", digits.c_str());
     text_at(cr, left, top - 0.6, 0.35, line);
 }
