@@ -45,8 +45,8 @@ struct tally {
 
 // The frame as the capture would deliver it under condition c.
 cv::Mat capture(const std::string& digits, const condition& c, uint32_t seed) {
-    const camera_board board{c.distance, 0.0, 180.0 + c.yaw, kGlyphBoardWidth,
-                             kGlyphBoardHeight, digits};
+    const double facing = 180.0 + c.yaw;
+    const camera_board board{c.distance, 0.0, facing, kGlyphBoardWidth, kGlyphBoardHeight, digits};
     const camera_options optics{c.blur, 0.0, c.gradient, seed};
     cv::Mat frame = camera_render({board}, 0.0, 0.0, 0.0, 320, 240, optics, c.room);
     if (c.roll != 0.0) {
