@@ -3,7 +3,8 @@
 # tree, amd64 from a 64-bit one), installed with `apt install ./tavi_....deb`.
 #
 # What lands where:
-#   bin/                      benchtest, tavion_patrol, tavi_demo, drivehalt
+#   bin/                      benchtest, tavion_patrol, tavi_demo, drivehalt,
+#                             and tavi-board where cairo was found
 #   /var/lib/tavi/            the programs' working directory: they run
 #                             "./drivehalt" and write "./img/..." relative to
 #                             it; img/ and a drivehalt link are there
@@ -16,6 +17,11 @@ include(GNUInstallDirs)
 
 install(TARGETS benchtest tavion_patrol tavi_demo drivehalt
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(TAVI_BOARD_DEPENDS "")
+if(TARGET tavi-board)
+  install(TARGETS tavi-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(TAVI_BOARD_DEPENDS ", libcairo2")
+endif()
 
 set(TAVI_WORK_DIR "/var/lib/tavi" CACHE PATH "The programs' working directory on the robot")
 install(DIRECTORY DESTINATION ${TAVI_WORK_DIR}/img)
@@ -45,7 +51,7 @@ endif()
 # machine's package database, which knows no i386 OpenCV. scp and uvccapture
 # are the programs the file exchange and the camera run.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libopencv-core406, libopencv-imgproc406, libopencv-imgcodecs406, openssh-client, uvccapture, passwd")
+    "libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1, libopencv-core406, libopencv-imgproc406, libopencv-imgcodecs406, openssh-client, uvccapture, passwd${TAVI_BOARD_DEPENDS}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${TAVI_ROOT}/packaging/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -3,9 +3,13 @@
 #include <opencv2/imgproc.hpp>
 
 void binarization(const cv::Mat& source, cv::Mat& destination) {
+    (void)binarization_split(source, destination);
+}
+
+double binarization_split(const cv::Mat& source, cv::Mat& destination) {
     if (source.empty()) {
         destination.release();
-        return;
+        return 0.0;
     }
     cv::Mat grey;
     // A grey JPEG loads with one channel; converting it as colour would throw.
@@ -22,4 +26,9 @@ void binarization(const cv::Mat& source, cv::Mat& destination) {
     cv::GaussianBlur(grey, smoothed, cv::Size(5, 5), 0, 0, cv::BORDER_REPLICATE);
     // Otsu picks the threshold per image; the 90 is ignored by design.
     cv::threshold(smoothed, destination, 90, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    const int ink = cv::countNonZero(destination);
+    if (ink == 0 || ink == destination.rows * destination.cols) {
+        return 0.0;
+    }
+    return cv::mean(smoothed, 255 - destination)[0] - cv::mean(smoothed, destination)[0];
 }

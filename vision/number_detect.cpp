@@ -88,10 +88,35 @@ void number_get(int* out) {
 
 namespace {
 
+// Below this part of the frame's split, a crop's own threshold has found no
+// ink and paper in it, only the noise of one grey.
+constexpr double NOISE_SPLIT = 0.25;
+
+// What the whole frame's threshold made of the picture: its binary image
+// before labelling draws on it, and how far apart ink and paper lie in it.
+struct frame_classes {
+    cv::Mat binary;
+    double split;
+};
+
+// A figure with counters is well under this part ink in its box (the glyph's
+// 8 about 0.7); a bar is all ink but for the corners the smoothing rounds off.
+constexpr double SOLID_INK = 0.9;
+
+bool box_solid_ink(const cv::Mat& binary, const candidate_rect& box) {
+    const cv::Rect region = cv::Rect(box.x1, box.y1, box.x2 - box.x1, box.y2 - box.y1) &
+                            cv::Rect(0, 0, binary.cols, binary.rows);
+    return !region.empty() && cv::countNonZero(binary(region)) >= SOLID_INK * region.area();
+}
+
 // One candidate, as number_detect_candidate says; its binary crop is left in
-// crop_binary.
-bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* result,
-                        cv::Mat& crop_binary) {
+// crop_binary. A solid 1 whose box fits its bar exactly (the frame's threshold
+// between the ink and a light room's walls) is ink throughout, and the crop's
+// own threshold would split its JPEG noise into a random figure, any digit
+// at all. When the frame found the box solid ink and the crop's split is no
+// more than noise, the crop is taken as what it is: ink throughout.
+bool classify_candidate(const cv::Mat& frame, const frame_classes* classes,
+                        const candidate_rect& box, int* result, cv::Mat& crop_binary) {
     const int w = box.x2 - box.x1;
     const int h = box.y2 - box.y1;
     std::remove(TRIM_PATH);
@@ -101,7 +126,11 @@ bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* re
         return false;
     }
     // The crop gets its own threshold, fitted to its own light and ink.
-    binarization(crop, crop_binary);
+    const double crop_split = binarization_split(crop, crop_binary);
+    if (classes != nullptr && crop_split < NOISE_SPLIT * classes->split &&
+        box_solid_ink(classes->binary, box)) {
+        crop_binary.setTo(255);
+    }
     int digit = -1;
     number_search(crop_binary, &digit);
     if (digit == 8) {
@@ -118,11 +147,31 @@ bool classify_candidate(const cv::Mat& frame, const candidate_rect& box, int* re
     return true;
 }
 
+// The candidate whose box holds candidate i's box, or -1. The labelling lists
+// hole borders beside outer ones, so a wide counter (the hole of a broad 0)
+// can fit the size window: its crop shows the ring around it and reads as a
+// digit that is not on the board. A box equal to an earlier one is held by it
+// too, so one figure is never read twice.
+int enclosing_candidate(const candidate_rect* table, int count, int i) {
+    const candidate_rect& a = table[i];
+    for (int j = 0; j < count; ++j) {
+        const candidate_rect& b = table[j];
+        if (j == i || a.x1 < b.x1 || a.y1 < b.y1 || a.x2 > b.x2 || a.y2 > b.y2) {
+            continue;
+        }
+        const bool same = a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+        if (!same || j < i) {
+            return j;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool number_detect_candidate(const cv::Mat& frame, const candidate_rect& box, int* result) {
     cv::Mat crop_binary;
-    return classify_candidate(frame, box, result, crop_binary);
+    return classify_candidate(frame, nullptr, box, result, crop_binary);
 }
 
 int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading,
@@ -138,10 +187,12 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     const bool one_digit = dir_num.load(std::memory_order_relaxed) == 1;
 
     cv::Mat binary;
-    binarization(frame, binary);
+    frame_classes classes;
+    classes.split = binarization_split(frame, binary);
     labelling_save(BINARY_PATH, binary);
+    classes.binary = binary.clone();  // labelling draws on its own
     if (trace != nullptr) {
-        trace->binary = binary.clone();  // labelling draws on its own
+        trace->binary = classes.binary;
     }
     candidate_rect table[CANDIDATE_TABLE_SIZE];
     const int count = labelling(&binary, table, distance);
@@ -159,10 +210,16 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
         std::printf("triming number = %d\n", i);
         int digit = -1;
         cv::Mat crop_binary;
-        if (!classify_candidate(frame, table[i], &digit, crop_binary)) {
+        if (!classify_candidate(frame, &classes, table[i], &digit, crop_binary)) {
             return -1;
         }
         ++r.examined;
+        const int holder = enclosing_candidate(table, count, i);
+        if (holder >= 0 && digit != -1) {
+            std::printf("candidate %d lies inside candidate %d (a digit's own hole): not kept\n", i,
+                        holder);
+            digit = -1;
+        }
         if (trace != nullptr) {
             trace->crops.push_back(crop_binary);
             trace->results.push_back(digit);

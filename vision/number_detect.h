@@ -44,6 +44,11 @@ struct number_trace {
 // candidates, the store and its line. 0 when processed; -1 (store unchanged)
 // when the frame is empty or a crop file could not be written or loaded.
 // reading and trace may be null; a trace is filled as the reading goes.
+// No digit is kept from a candidate whose box lies inside another candidate's
+// box (a digit's own hole) or equals an earlier one's; a line says so after
+// its "number=" line, and it counts as a candidate that read -1. A candidate
+// the frame's threshold found solid ink whose crop's own threshold split only
+// noise is classified as ink throughout (a solid 1 in a light room).
 int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number_reading* reading,
                         number_trace* trace = nullptr);
 

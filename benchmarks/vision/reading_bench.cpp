@@ -7,9 +7,6 @@
 // OpenCV spreads some filters over its worker threads, which the calling
 // thread's CPU time would leave out.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 #include <ext/stdio_filebuf.h>
 
 #include <atomic>
@@ -20,6 +17,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "benchmarks/vision/bench_quiet.h"
 #include "sim/camera/camera.h"
 #include "vision/number_detect.h"
 
@@ -87,12 +85,10 @@ int main(int argc, char** argv) {
     }
 
     // The reading works in ./img/; give it a private one.
-    char work[] = "/tmp/tavi_reading_bench_XXXXXX";
-    if (mkdtemp(work) == nullptr || chdir(work) != 0) {
-        std::perror("working directory");
+    const std::string work = bench_enter_workdir("tavi_reading_bench");
+    if (work.empty()) {
         return 1;
     }
-    std::filesystem::create_directory("img");
     if (!cv::imwrite(kFramePath, board_frame())) {
         std::fprintf(stderr, "cannot write %s\n", kFramePath);
         return 1;
@@ -101,14 +97,10 @@ int main(int argc, char** argv) {
 
     // The reading's console lines go nowhere; the figures still reach the
     // original standard output through a stream of their own.
-    std::fflush(stdout);
-    const int report_fd = dup(1);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (report_fd < 0 || null_fd < 0 || dup2(null_fd, 1) < 0) {
-        std::perror("standard output");
+    const int report_fd = bench_quiet_stdout();
+    if (report_fd < 0) {
         return 1;
     }
-    close(null_fd);
     __gnu_cxx::stdio_filebuf<char> report(report_fd, std::ios::out);
     std::streambuf* const previous = std::cout.rdbuf(&report);
 

@@ -10,6 +10,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "glyph/glyph.h"
+
 // One number board as the camera sees it. The board hangs with its centre at
 // the camera's height, upright.
 struct camera_board {
@@ -28,14 +30,24 @@ struct camera_options {
     uint32_t seed;        // noise seed: equal seeds give equal frames
 };
 
+// The grey levels (B = G = R) of the room around the boards.
+struct camera_room {
+    double wall_grey;
+    double floor_grey;
+};
+// The simulator's room: walls and floor well darker than a board face.
+constexpr camera_room kCameraRoom{150.0, 118.0};
+
 // Board height when a world gives none, cm.
-constexpr double kCameraBoardHeight = 24.0;
+constexpr double kCameraBoardHeight = kGlyphBoardHeight;
 // Focal length in pixels for a 320-pixel-wide frame; it scales with the width.
 constexpr double kCameraFocal320 = 280.0;
 // One digit's size on the board, cm: 55 x 98 pixels seen square on from 50 cm
 // in a 320 x 240 frame.
-constexpr double kCameraDigitWidth = 55.0 * 50.0 / kCameraFocal320;
-constexpr double kCameraDigitHeight = 98.0 * 50.0 / kCameraFocal320;
+constexpr double kCameraDigitWidth = kGlyphDigitWidth;
+constexpr double kCameraDigitHeight = kGlyphDigitHeight;
+static_assert(kCameraDigitWidth == 55.0 * 50.0 / kCameraFocal320,
+              "the printed digit is the camera's nominal one");
 
 // Focal length in pixels of a frame `width` pixels wide.
 double camera_focal(int width);
@@ -46,4 +58,13 @@ double camera_focal(int width);
 // Boards behind the camera or facing away are not drawn. A width or height
 // below 1 gives an empty Mat.
 cv::Mat camera_render(const std::vector<camera_board>& boards, double cam_x, double cam_y,
-                      double cam_heading_deg, int width, int height, const camera_options& opt);
+                      double cam_heading_deg, int width, int height, const camera_options& opt,
+                      const camera_room& room = kCameraRoom);
+
+// As camera_render with one board whose face is a printed page: page (grey or
+// BGR, any resolution) covers the board's width x height, white paper seen
+// as a board face, black print as ink; the board's digits are not drawn. The
+// page is left out when a corner of the board lies behind the camera.
+cv::Mat camera_render_page(const camera_board& board, const cv::Mat& page, double cam_x,
+                           double cam_y, double cam_heading_deg, int width, int height,
+                           const camera_options& opt, const camera_room& room = kCameraRoom);

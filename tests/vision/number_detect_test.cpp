@@ -85,26 +85,39 @@ TEST(NumberDetect, TwoDigitsOrderedByLeftColumn) {
     EXPECT_EQ("-o./img/input.jpg -x320 -y240\n", dir.read("capture_args.txt"));
 
     // Whichever digit the table gives first, x1 alone places them; on equal
-    // x1 the digit found second goes left. Digits as {digit, x, y}: a figure
-    // with its top higher up comes later in the contour list.
+    // x1 the digit found second goes left. Digits as {digit, x, y, width}: a
+    // figure with its top higher up comes later in the contour list. A 0 78
+    // wide has a hole 54 x 74 that fits the window and reads as 0 on its own;
+    // only the outer figure may give the 0.
     struct order_row {
-        std::vector<std::tuple<int, int, int>> digits;
+        std::vector<std::tuple<int, int, int, int>> digits;
         const char* found;
+        const char* stored_line;
         std::pair<int, int> stored;
     };
     const std::vector<order_row> rows{
-        {{{3, 60, 60}, {7, 180, 40}}, "number=3\ntriming number = 1\nnumber=7\n", {3, 7}},
-        {{{3, 100, 10}, {7, 100, 120}}, "number=7\ntriming number = 1\nnumber=3\n", {3, 7}},
+        {{{3, 60, 60, 55}, {7, 180, 40, 55}},
+         "2\ntriming number = 0\nnumber=3\ntriming number = 1\nnumber=7\n",
+         "left=3,\t right=7\n",
+         {3, 7}},
+        {{{3, 100, 10, 55}, {7, 100, 120, 55}},
+         "2\ntriming number = 0\nnumber=7\ntriming number = 1\nnumber=3\n",
+         "left=3,\t right=7\n",
+         {3, 7}},
+        {{{7, 20, 60, 55}, {0, 130, 60, 78}},
+         "3\ntriming number = 0\nnumber=0\n"
+         "candidate 0 lies inside candidate 1 (a digit's own hole): not kept\n"
+         "triming number = 1\nnumber=0\ntriming number = 2\nnumber=7\n",
+         "left=7,\t right=0\n",
+         {7, 0}},
     };
     for (const order_row& row : rows) {
         cv::Mat frame = white_frame();
-        for (const auto& [digit, x, y] : row.digits) {
-            draw_digit(frame, digit, cv::Rect(x, y, 55, 98), 12);
+        for (const auto& [digit, x, y, width] : row.digits) {
+            draw_digit(frame, digit, cv::Rect(x, y, width, 98), 12);
         }
         const detected placed = detect_frame(frame, 50, 0, nullptr);
-        EXPECT_EQ(std::string(WINDOW_50) + COUNT_LINE + "2\ntriming number = 0\n" + row.found +
-                      "left=3,\t right=7\n",
-                  placed.output);
+        EXPECT_EQ(std::string(WINDOW_50) + COUNT_LINE + row.found + row.stored_line, placed.output);
         EXPECT_EQ(row.stored, stored());
     }
 }

@@ -1,6 +1,4 @@
-#include "sim/camera/glyph.h"
-
-#include "sim/camera/camera.h"
+#include "glyph/glyph.h"
 
 namespace {
 
@@ -45,8 +43,8 @@ constexpr unsigned kGlyphs[10] = {
 }  // namespace
 
 int glyph_rects(int digit, double left, double top, face_rect* out) {
-    const double w = kCameraDigitWidth;
-    const double h = kCameraDigitHeight;
+    const double w = kGlyphDigitWidth;
+    const double h = kGlyphDigitHeight;
     const double sw = kStrokeWidth * w;
     const double bh = kBarHeight * h;
     const double mid = h / 2.0;
@@ -77,5 +75,26 @@ int glyph_rects(int digit, double left, double top, face_rect* out) {
         add(0.0, sw, mid - bh / 2.0, h);
     if (segs & SEG_LOWER_RIGHT)
         add(w - sw, w, mid - bh / 2.0, h);
+    return n;
+}
+
+int glyph_board_rects(const char* digits, face_rect* out) {
+    int count = 0;
+    for (const char* c = digits; *c != '\0' && count < 2; ++c) {
+        if (*c >= '0' && *c <= '9')
+            ++count;
+    }
+    const double pitch = kGlyphDigitWidth * (1.0 + kGlyphDigitGap);
+    const double total = count * kGlyphDigitWidth + (count - 1) * kGlyphDigitGap * kGlyphDigitWidth;
+    double left = -total / 2.0;
+    int n = 0;
+    int laid = 0;
+    for (const char* c = digits; *c != '\0' && laid < count; ++c) {
+        if (*c < '0' || *c > '9')
+            continue;
+        n += glyph_rects(*c - '0', left, kGlyphDigitHeight / 2.0, out + n);
+        left += pitch;
+        ++laid;
+    }
     return n;
 }
