@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "glyph/glyph.h"
+#include "tools/glyph.h"
 
 namespace {
 

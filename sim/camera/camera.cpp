@@ -5,7 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "glyph/glyph.h"
+#include "tools/glyph.h"
 
 namespace {
 

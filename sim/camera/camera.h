@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "glyph/glyph.h"
+#include "tools/glyph.h"
 
 // One number board as the camera sees it. The board hangs with its centre at
 // the camera's height, upright.

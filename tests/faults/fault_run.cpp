@@ -200,6 +200,39 @@ void FaultRun::expect_wheels(const outcome& o, motors wheels) {
     }
 }
 
+namespace {
+
+// The time of the first log.csv row of `event`, -1 when there is none.
+double first_event(const outcome& o, const std::string& event) {
+    std::istringstream log(emu_read_file(o.dir + "/log.csv"));
+    const std::string field = "," + event + ",";
+    std::string row;
+    while (std::getline(log, row)) {
+        const std::size_t comma = row.find(',');
+        if (comma != std::string::npos && row.compare(comma, field.size(), field) == 0) {
+            return std::atof(row.c_str());
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+void FaultRun::expect_stopped_within(const outcome& o, double seconds) {
+    const double injected = first_event(o, "fault");
+    const double stopped = first_event(o, "fault_stop");
+    ASSERT_GE(injected, 0) << "no fault in " << o.dir << "/log.csv";
+    ASSERT_GE(stopped, 0) << "no stop frame after the fault in " << o.dir << "/log.csv";
+    EXPECT_LE(stopped - injected, seconds) << "fault at " << injected << " s, stop at " << stopped;
+}
+
+void FaultRun::expect_ended_within(const outcome& o, int ms) {
+    const double signalled = first_event(o, "signal");
+    ASSERT_GE(signalled, 0) << "no signal in " << o.dir << "/log.csv";
+    EXPECT_LE(o.number("run_time") - signalled, ms / 1000.0)
+        << "signal at " << signalled << " s, program ended at " << o.value("run_time");
+}
+
 void FaultRun::expect_cut_mid_move(const outcome& o, const std::string& last_line_has) {
     ASSERT_FALSE(o.lines.empty());
     EXPECT_NE(o.lines.back().find(last_line_has), std::string::npos) << o.lines.back();

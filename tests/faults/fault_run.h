@@ -67,6 +67,12 @@ class FaultRun : public ::testing::Test {
     // Cut off by a signal between two lines, with the wheels driven right up
     // to the stop frame.
     void expect_cut_mid_move(const outcome& o, const std::string& last_line_has);
+    // The first stop frame came at most `seconds` after the injected fault
+    // (both as the simulator's log has them).
+    void expect_stopped_within(const outcome& o, double seconds);
+    // The program had ended at most `ms` after the simulator passed the
+    // stop signal on to it.
+    void expect_ended_within(const outcome& o, int ms);
     // Appends the row of docs/faults.md when the case passed.
     void record(const std::string& fault, const std::string& program,
                 const std::vector<std::string>& seen, const outcome& o, motors wheels);

@@ -21,6 +21,9 @@ struct hardware_row {
     int status;
     int timeout_ms = 30000;
     bool long_legs = false;  // drives the demonstration's 80 cm/s legs first
+    double target_x = 0;     // a healthy move: it ends here (cm, the simulator's truth), no fault
+    double stopped_within_s = 0;  // the first stop frame this soon after the fault, at most
+    int ends_within_ms = 0;       // the program gone this soon after the stop signal, at most
 };
 
 void PrintTo(const hardware_row& r, std::ostream* os) {
@@ -42,6 +45,30 @@ const char* const hung_capture =
     "'echo uvccapture: hangs' 'while :; do sleep 1; done' >hang/uvccapture && chmod +x "
     "hang/uvccapture && "
     "PATH=\"$PWD/hang:$PATH\" && ";
+
+// The encoder node as a driver without a poll method serves it: always
+// "ready", its read blocking (tests/support/no_poll_shim.cpp). The loader
+// splits LD_PRELOAD at blanks, so the shim goes by name, its folder on the
+// library path; AddressSanitizer would object to a library loaded before
+// its runtime, which the shim must be.
+std::string no_poll_driver() {
+    return "LD_LIBRARY_PATH=" + shell_quoted(std::string(TAVI_BUILD_DIR) + "/tests/support") +
+           " LD_PRELOAD=libtavi_no_poll_shim.so"
+           " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
+}
+
+// The console's 300 cm run with one encoder reply late, not lost: the move
+// still ends at its target, with no fault.
+hardware_row late_reply(const char* name, const char* fault, const char* sim_fault) {
+    return {.name = name,
+            .fault = fault,
+            .program = "benchtest",
+            .world = sim_world("open", sim_fault),
+            .input = "s\n20\n300\n",
+            .lines = {"run mode (s or r) = ", "end of input: motors stopped, program ends"},
+            .status = 0,
+            .target_x = 300};
+}
 
 // The console's 300 cm run with a fault of the drive's hardware switched on.
 hardware_row console_drive_fault(const char* name, const char* fault, const char* sim_fault,
@@ -122,6 +149,24 @@ const hardware_row rows[] = {
     // the console or the patrol ends there, with a failure status.
     console_drive_fault("EncoderSilentConsole", "encoder_dev falls silent mid-move", "encoder_silent=3",
                         "drive fault: encoder_dev stopped answering, motors stopped"),
+    // The same on a driver that only blocks: the sampler waits in its read
+    // for good, and the speed loop, which counts the exchanges it completes,
+    // still stops the wheels within 0.3 s; the program then ends its stuck
+    // sampler and itself. A program that would go on ends on SIGTERM at once.
+    {.name = "EncoderSilentNoPollConsole", .fault = "encoder_dev falls silent mid-move, driver without poll",
+     .program = "benchtest", .world = sim_world("open", "encoder_silent=3"), .setup = no_poll_driver(),
+     .input = "s\n20\n300\n", .lines = {"drive fault: encoder_dev stopped answering, motors stopped", drive_stopped},
+     .status = 1, .stopped_within_s = 0.3},
+    {.name = "EncoderSilentNoPollEncoder", .fault = "encoder_dev silent, driver without poll, SIGTERM",
+     .program = "benchtest encoder", .world = sim_world("open", "encoder_silent"), .setup = no_poll_driver(),
+     .stop = {.sig = SIGTERM, .after = "left=", .count = 5},
+     .lines = {"left=    0    right=    0   left_sum=    0   right_sum=    0"}, .status = 128 + SIGTERM,
+     .ends_within_ms = 1000},
+    // One reply late, not lost: its first byte just before the speed loop's
+    // wait runs out and its second 30 ms later, or its second 45 ms after its
+    // first. The replies after it stay in step and the move ends on target.
+    late_reply("EncoderReplySplitConsole", "one encoder reply split: 29 ms, then 30 ms", "encoder_split=3,29,30"),
+    late_reply("EncoderReplyLateConsole", "one encoder reply's second byte 45 ms late", "encoder_split=3,0,45"),
     console_drive_fault("WheelsBlockedConsole", "both wheels blocked mid-move", "wheel_blocked=both,3",
                         "drive fault: both wheels stalled, motors stopped"),
     console_drive_fault("CounterDeadConsole", "left counter dead mid-move", "encoder_dead=left,3",
@@ -174,6 +219,16 @@ TEST_P(HardwareFault, ProgramSaysWhatWentWrongAndLeavesTheWheelsStopped) {
     std::vector<std::string> seen;
     ASSERT_NO_FATAL_FAILURE(expect_lines(o, r.lines, &seen));
     expect_wheels(o, motors::stopped);
+    if (r.target_x != 0) {
+        EXPECT_EQ(o.output.find("drive fault"), std::string::npos) << o.output;
+        EXPECT_NEAR(o.number("x"), r.target_x, 1.0);
+    }
+    if (r.stopped_within_s != 0) {
+        expect_stopped_within(o, r.stopped_within_s);
+    }
+    if (r.ends_within_ms != 0) {
+        expect_ended_within(o, r.ends_within_ms);
+    }
     record(r.fault, r.program, seen, o, motors::stopped);
 }
 

@@ -1,4 +1,4 @@
-#include "glyph/glyph.h"
+#include "tools/glyph.h"
 
 namespace {
 
