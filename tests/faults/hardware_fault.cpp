@@ -38,11 +38,18 @@ const char* const drive_stopped = "the drive stopped on a fault: motors stopped,
 const std::string host_down =
     std::string("ssh: connect to host ") + TAVI_HOST_IP + " port 22: Connection refused";
 // A capture command that never ends and says so when SIGINT ends it (a
-// leftover the launcher ends later goes silently).
+// leftover the launcher ends later goes silently). It hangs in the shell's
+// wait, which a trapped signal ends at once; the sleep it waits for runs in
+// the background, where a script's jobs ignore SIGINT, so the trap ends it.
+// With a foreground sleep the trap waited for that sleep, and a SIGINT sent
+// as soon as "hangs" showed could come between the fork and the exec of the
+// next one (tens of ms under the user-mode emulator), which then missed it and
+// slept its whole second: the line came after the program and the launcher
+// had ended, into a closed pipe.
 const char* const hung_capture =
-    "mkdir hang && printf '%s\\n' '#!/bin/sh' 'trap \"echo uvccapture: ended by SIGINT; exit 130\" "
-    "INT' "
-    "'echo uvccapture: hangs' 'while :; do sleep 1; done' >hang/uvccapture && chmod +x "
+    "mkdir hang && printf '%s\\n' '#!/bin/sh' "
+    "'trap \"echo uvccapture: ended by SIGINT; kill \\$! 2>/dev/null; exit 130\" INT' "
+    "'echo uvccapture: hangs' 'sleep 1000 & wait' >hang/uvccapture && chmod +x "
     "hang/uvccapture && "
     "PATH=\"$PWD/hang:$PATH\" && ";
 
