@@ -31,7 +31,10 @@ std::atomic<bool> sampler_running{false};
 // encoder_get takes no lock (a copy may mix two periods, which every reader
 // of it tolerates); encoder_wait copies under it, so the loops get whole samples.
 std::mutex publish_lock;
-std::condition_variable published;
+// Never destroyed: a program may end with exit() while the sampler still
+// runs (a range query on a port that did not open ends the process), and a
+// condition variable destroyed under a thread that uses it is undefined.
+std::condition_variable& published = *new std::condition_variable;
 uint32_t samples = 0;  // completed exchanges; under publish_lock
 std::atomic<uint32_t> samples_seen{0};
 

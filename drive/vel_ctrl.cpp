@@ -46,7 +46,9 @@ rt_worker tasks;
 
 // The run controller's hand-over (vel_ctrl_steer_*), under steer_lock.
 std::mutex steer_lock;
-std::condition_variable steer_changed;
+// Never destroyed, as the sampler's (drive/encoder.cpp): the loop may still
+// wait on it while the process exits.
+std::condition_variable& steer_changed = *new std::condition_variable;
 bool steered = false;
 uint32_t steered_for = 0;  // the exchange the move's references were written for
 
