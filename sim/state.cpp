@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <cstdlib>
+#include <string>
+
 void state_init(sim_shared* s, const sim_world& w) {
     s->t0 = std::chrono::steady_clock::now();
     s->stop = false;
@@ -41,6 +44,12 @@ void state_publish(sim_shared* s, const sim_robot& r) {
 }
 
 int state_go_realtime() {
+    // Asked for, not taken: a real-time simulator and a program doing its
+    // image work at SCHED_FIFO share the kernel's real-time budget, and under
+    // a sanitizer's load the throttle stalled the physics for 300 ms.
+    const char* wanted = std::getenv("TAVI_SIM_REALTIME");
+    if (wanted == nullptr || std::string(wanted) != "1")
+        return 0;
     sched_param p{};
     p.sched_priority = kStateRealtimePriority;
     if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) != 0)

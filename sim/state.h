@@ -63,11 +63,11 @@ double state_now(const sim_shared& s);
 // Copies of the pose and of the presence flags, for the pure queries.
 sim_pose state_pose(const sim_shared& s);
 void state_present(const sim_shared& s, uint8_t out[kWorldMaxBoards]);
-// Puts the calling thread at SCHED_FIFO kStateRealtimePriority, above the
-// program's drive workers (20), as the robot's hardware would be: it answers
-// and moves on time whatever the program's core is doing. Returns the
-// priority in force (0 without the privilege: then the summary says how late
-// the simulator ran).
+// With TAVI_SIM_REALTIME=1 (the benchmarks), puts the calling thread at
+// SCHED_FIFO kStateRealtimePriority, above the program's drive workers (20),
+// as the robot's hardware would be: it answers and moves on time whatever the
+// program's core is doing. Returns the priority in force (0 when not asked or
+// without the privilege: the summary then says how late the simulator ran).
 constexpr int kStateRealtimePriority = 30;
 int state_go_realtime();
 // Raises *max to v if v is larger (one writer per value).
