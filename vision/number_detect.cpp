@@ -10,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "vision/binarization.h"
@@ -34,6 +35,17 @@ std::atomic<int> dir_num{2};
 // Slot 0 the left digit (or the only one), slot 1 the right. Nothing has been
 // read at start, so both say "not read" rather than pass for two zeros.
 std::atomic<int> numbers[2] = {{-1}, {-1}};
+
+// OpenCV's own worker threads (its TBB pool) would run the image work at
+// normal priority beside the drive's workers, and they outlive the reading:
+// seen under the i386 emulator, a pool worker was still inside libtbbmalloc
+// while exit() ran the libraries' destructors, and the demonstration, having
+// read its board, ended in SIGSEGV. A 320 x 240 frame needs no pool: the
+// reading runs on the calling thread.
+void read_on_this_thread() {
+    static const bool once = (cv::setNumThreads(0), true);
+    (void)once;
+}
 
 cv::Mat decode_file(const char* path, int flags) {
     std::ifstream file(path, std::ios::binary);
@@ -179,6 +191,7 @@ int number_detect_frame(const cv::Mat& frame, int distance, int pause_us, number
     number_reading local{0, 0, 0, 0};
     number_reading& r = reading != nullptr ? *reading : local;
     r = number_reading{0, 0, 0, 0};
+    read_on_this_thread();
     if (frame.empty()) {
         std::printf("no frame to read\n");
         return -1;
@@ -270,6 +283,7 @@ int number_detect(int distance) {
     // A capture that reports success without writing must not leave the
     // previous frame to be read as this one.
     std::remove(FRAME_PATH);
+    read_on_this_thread();
     if (get_img(FRAME_PATH, FRAME_WIDTH, FRAME_HEIGHT) != 0) {
         return -1;
     }
