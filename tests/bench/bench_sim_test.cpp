@@ -121,6 +121,13 @@ TEST_F(BenchSim, StraightRunOnOneCoreEndsWhereItShould) {
         GTEST_SKIP() << "under the user-mode emulator a core's timing is the translator's, not a "
                         "board's";
     }
+#ifdef __SANITIZE_THREAD__
+    // Seen in the gate: the instrumented simulator, held on one core, stalled
+    // 300 ms near the end of the move (its summary: sim_physics_dropped_ms=280),
+    // and the drive rightly stopped on a silent encoder.
+    GTEST_SKIP() << "under ThreadSanitizer the simulator held on one core cannot keep real time; "
+                    "the one-core run is checked in the plain and ASan builds";
+#endif
     // The simulator inherits this process's core; the program is moved to the other.
     cpu_set_t first;
     CPU_ZERO(&first);
