@@ -36,12 +36,12 @@ std::atomic<int> dir_num{2};
 // read at start, so both say "not read" rather than pass for two zeros.
 std::atomic<int> numbers[2] = {{-1}, {-1}};
 
-// OpenCV's own worker threads (its TBB pool) would run the image work at
-// normal priority beside the drive's workers, and they outlive the reading:
-// seen under the i386 emulator, a pool worker was still inside libtbbmalloc
-// while exit() ran the libraries' destructors, and the demonstration, having
-// read its board, ended in SIGSEGV. A 320 x 240 frame needs no pool: the
-// reading runs on the calling thread.
+// OpenCV's own worker threads (its TBB pool) would inherit the caller's
+// SCHED_FIFO and run the image work beside the drive's workers, and they
+// outlive the reading: seen under the i386 emulator, a pool worker was still
+// inside libtbbmalloc while exit() ran the libraries' destructors, and the
+// demonstration, having read its board, ended in SIGSEGV. A 320 x 240 frame
+// needs no pool: the reading runs on the calling thread.
 void read_on_this_thread() {
     static const bool once = (cv::setNumThreads(0), true);
     (void)once;

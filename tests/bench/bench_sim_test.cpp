@@ -116,8 +116,7 @@ TEST_F(BenchSim, StraightRunOnOneCoreEndsWhereItShould) {
     if (cpus.size() < 2) {
         GTEST_SKIP() << "one core here: the program and the simulator cannot each have their own";
     }
-    const char* way = getenv("TAVI_I386_WAY");
-    if (way != nullptr && std::string(way) == "emulator") {
+    if (sim_under_emulator()) {
         GTEST_SKIP() << "under the user-mode emulator a core's timing is the translator's, not a "
                         "board's";
     }

@@ -216,14 +216,6 @@ double first_event(const outcome& o, const std::string& event) {
     return -1;
 }
 
-// Under the i386 user-mode emulator the program's time is the translator's,
-// not a board's: the bounds below hold the robot's timing, so they are not
-// asked of it there (the lines and the stop frame still are).
-bool under_emulator() {
-    const char* way = std::getenv("TAVI_I386_WAY");
-    return way != nullptr && std::string(way) == "emulator";
-}
-
 }  // namespace
 
 void FaultRun::expect_stopped_within(const outcome& o, double seconds) {
@@ -231,7 +223,9 @@ void FaultRun::expect_stopped_within(const outcome& o, double seconds) {
     const double stopped = first_event(o, "fault_stop");
     ASSERT_GE(injected, 0) << "no fault in " << o.dir << "/log.csv";
     ASSERT_GE(stopped, 0) << "no stop frame after the fault in " << o.dir << "/log.csv";
-    if (!under_emulator()) {
+    // The bounds hold the robot's timing, not the emulator's; the lines and the
+    // stop frame are still asked of it.
+    if (!sim_under_emulator()) {
         EXPECT_LE(stopped - injected, seconds)
             << "fault at " << injected << " s, stop at " << stopped;
     }
@@ -240,7 +234,7 @@ void FaultRun::expect_stopped_within(const outcome& o, double seconds) {
 void FaultRun::expect_ended_within(const outcome& o, int ms) {
     const double signalled = first_event(o, "signal");
     ASSERT_GE(signalled, 0) << "no signal in " << o.dir << "/log.csv";
-    if (under_emulator()) {
+    if (sim_under_emulator()) {
         return;
     }
     EXPECT_LE(o.number("run_time") - signalled, ms / 1000.0)

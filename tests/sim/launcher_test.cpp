@@ -51,8 +51,7 @@ TEST_F(LauncherTest, RunsTheCommandInTheRunDirAndPassesItsStatus) {
 }
 
 TEST_F(LauncherTest, KilledCommandLeavesNothingRunning) {
-    const char* way = getenv("TAVI_I386_WAY");
-    if (way != nullptr && std::string(way) == "emulator") {
+    if (sim_under_emulator()) {
         GTEST_SKIP() << "qemu-i386 refuses PR_SET_CHILD_SUBREAPER (EINVAL), so under the emulator "
                         "the simulator cannot adopt the command's orphans; holds natively";
     }

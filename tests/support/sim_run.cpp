@@ -128,6 +128,11 @@ std::map<std::string, std::string> sim_read_summary(const std::string& path) {
     return values;
 }
 
+bool sim_under_emulator() {
+    const char* way = std::getenv("TAVI_I386_WAY");
+    return way != nullptr && std::string(way) == "emulator";
+}
+
 bool sim_is_stop_frame(const std::string& hex) {
     return hex == "00 00 00 00" || hex == "00 00";
 }

@@ -25,6 +25,9 @@ std::vector<std::string> sim_world(const std::string& name, const char* fault = 
 std::map<std::string, std::string> sim_read_summary(const std::string& path);
 // All zeros: the four-byte frame, or drivehalt's two bytes.
 bool sim_is_stop_frame(const std::string& hex);
+// The i386 gate runs its programs through the user-mode emulator (scripts/test
+// says so in TAVI_I386_WAY): their time is then the translator's, not a board's.
+bool sim_under_emulator();
 
 struct motor_frame {
     double time = 0;  // seconds since the simulator started
